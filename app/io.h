@@ -1,0 +1,17 @@
+// The console streams every dialog reads and writes: stdin and stdout unless a
+// test points them elsewhere. Main thread (the receiving thread never prints).
+#pragma once
+
+#include <cstdio>
+
+#include "app/log.h"
+
+std::FILE* conIn();
+std::FILE* conOut();
+
+// nullptr restores stdin/stdout.
+void setConsoleStreams(std::FILE* in, std::FILE* out);
+
+// printf to the console output.
+void conPrint(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
+void conFlush();

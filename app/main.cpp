@@ -1,0 +1,9 @@
+// shedmate: the program a technician runs with a loom attached.
+#include "app/main_loop.h"
+#include "link/d2xx.h"
+#include "link/drivers/system_driver.h"
+
+int main() {
+    installDriver(systemDriver());
+    endProcess(runShedmate());
+}

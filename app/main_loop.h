@@ -1,0 +1,23 @@
+// The main thread's loop: one state number, one action per pass.
+#pragma once
+
+#include <cstdint>
+
+// Tick of the last progress dot; 0 at start, so the first wait prints one at once.
+extern uint32_t lastDotTick;
+
+// Runs a whole session from start-up to exit and returns the process exit
+// status: 0 when the operator quit or the controller closed the connection, 1
+// when the device could not be opened or the connection was lost. Main thread.
+int runShedmate();
+
+// State 2: opens the log and the device and wakes the controller.
+void startUp();
+
+// State 12: prints a dot when more than 2 s have passed since the last one.
+void progressTick();
+
+// Ends the process with `status`. When a receiving thread had to be left
+// inside a driver call, the process ends without running static destructors
+// under it.
+[[noreturn]] void endProcess(int status);

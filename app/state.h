@@ -1,0 +1,50 @@
+// The main loop's state number and the wake-up that goes with it.
+//
+// appState is written by both threads; every write goes through setAppState so
+// that a main loop waiting in an idle state wakes at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace state {
+constexpr int idle = 1;
+constexpr int startUp = 2;
+constexpr int showStatus = 3;
+constexpr int editName = 4;
+constexpr int toggleWifi = 5;
+constexpr int chooseNetwork = 6;
+constexpr int toggleDhcp = 7;
+constexpr int editStatic = 8;
+constexpr int apply = 9;
+constexpr int scanRequest = 10;
+constexpr int pleaseWait = 12;
+constexpr int firmware = 21;
+constexpr int quit = 97;
+constexpr int exit = 98;
+constexpr int done = 99;
+} // namespace state
+
+extern std::atomic<int> appState;
+
+// Stores the state and wakes the main loop. Any thread.
+void setAppState(int value);
+
+// Wakes the main loop without changing the state (another flag it checks has
+// changed). Any thread.
+void wakeMainLoop();
+
+// Counter bumped by every setAppState/wakeMainLoop. Read it before looking at
+// the state, then wait on it: a change made in between is never missed.
+uint32_t stateGeneration();
+
+// Waits until the generation differs from `seen` or `timeoutMs` has passed.
+// timeoutMs < 0 waits without a bound. Main thread.
+void waitForStateChange(uint32_t seen, int timeoutMs);
+
+// Set by the receiving thread when it ends for any reason but closeLoom: the
+// loom is gone and the run must leave through the exit state.
+extern std::atomic<int> linkLost;
+
+// The process exit status the run reports: 0 unless the run ended on a failure.
+extern std::atomic<int> exitStatus;

@@ -1,0 +1,81 @@
+#include "console/editors.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "app/io.h"
+#include "app/log.h"
+#include "app/state.h"
+#include "console/input.h"
+#include "protocol/settings.h"
+
+namespace {
+
+// A name or address is at most 32 characters; the buffer leaves room for the
+// line end that a shorter line brings with it.
+constexpr size_t editChars = 32;
+
+void editText(const char* prompt, char* field, size_t cap, std::atomic<int>& flag,
+              const char* logFormat) {
+    char line[50];
+    conPrint("%s", prompt);
+    if (!readAnswer(line, editChars)) {
+        logPrint("end of input while editing, quitting\n");
+        setAppState(state::quit);
+        return;
+    }
+    stripNewline(line);
+    if (unsafeForLoom(line)) {
+        reportUnsafeValue();
+        setAppState(state::showStatus);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        copyBounded(field, cap, line, sizeof line);
+        flag = 1;
+    }
+    logPrint(logFormat, line);
+    setAppState(state::showStatus);
+}
+
+void toggle(char* field, size_t cap, std::atomic<int>& flag, const char* on, const char* off) {
+    bool nowOn;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        nowOn = std::strncmp(field, on, 7) != 0;
+        copyBounded(field, cap, nowOn ? on : off, std::strlen(nowOn ? on : off));
+        flag = 1;
+    }
+    logPrint("set: %s\n", nowOn ? on : off);
+    setAppState(state::showStatus);
+}
+
+} // namespace
+
+void editLoomName() {
+    editText("\n\tNew Loom Name: ", loomSettings.hostname, sizeof loomSettings.hostname,
+             loomSettings.hostnameChanged, "set hostname: %s\n");
+}
+
+void editStaticAddress() {
+    editText("\n\tNew Static Address: ", loomSettings.staticAddress,
+             sizeof loomSettings.staticAddress, loomSettings.staticChanged,
+             "set static address: %s\n");
+}
+
+void toggleWifi() {
+    toggle(loomSettings.wifi, sizeof loomSettings.wifi, loomSettings.wifiChanged, "WIFI_ON",
+           "WIFI_OFF");
+}
+
+void toggleDhcp() {
+    toggle(loomSettings.dhcp, sizeof loomSettings.dhcp, loomSettings.dhcpChanged, "DHCP_ON",
+           "DHCP_OFF");
+}
+
+void stripNewline(char* text) {
+    size_t len = std::strlen(text);
+    while (len > 0 && (text[len - 1] == '\r' || text[len - 1] == '\n'))
+        text[--len] = '\0';
+}

@@ -1,0 +1,10 @@
+// The field editors and toggles of the main menu's entries 1, 2, 4 and 5.
+#pragma once
+
+void editLoomName();
+void toggleWifi();
+void toggleDhcp();
+void editStaticAddress();
+
+// Removes the carriage returns and line feeds at the very end of text, in place.
+void stripNewline(char* text);

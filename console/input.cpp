@@ -1,0 +1,35 @@
+#include "console/input.h"
+
+#include <cstring>
+
+#include "app/io.h"
+#include "console/echo.h"
+
+bool readAnswer(char* buf, size_t maxChars) {
+    std::memset(buf, 0, maxChars + 1);
+    conFlush();
+    if (!std::fgets(buf, static_cast<int>(maxChars + 1), conIn())) {
+        buf[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool readSecret(char* buf, size_t maxChars) {
+    conFlush();
+    EchoOff echoOff(conIn());
+    bool ok = readAnswer(buf, maxChars);
+    if (echoOff.active()) {
+        conPrint("\n");
+        conFlush();
+    }
+    return ok;
+}
+
+bool unsafeForLoom(const char* text) {
+    return std::strpbrk(text, "\">") != nullptr;
+}
+
+void reportUnsafeValue() {
+    conPrint("\n\tNot changed: a value may not contain a double quote (\") or '>'.\n");
+}

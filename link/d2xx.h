@@ -1,0 +1,80 @@
+// FTDI D2XX types, written from FTDI's public programmer's guide, and the table
+// of driver operations the program calls.
+//
+// The program never links against FTDI's library: a back end fills a Driver
+// table (the run-time loaded library, the kernel's serial devices, the virtual
+// loom, a test fake) and the executable installs it once at start-up.
+#pragma once
+
+#include <cstdint>
+
+using DWORD = uint32_t;
+using ULONG = uint32_t;
+using UCHAR = unsigned char;
+using FT_STATUS = uint32_t;
+using FT_HANDLE = void*;
+
+// FTDI's status codes. Only FT_IO_ERROR is told apart by the program.
+enum : FT_STATUS {
+    FT_OK = 0,
+    FT_INVALID_HANDLE = 1,
+    FT_DEVICE_NOT_FOUND = 2,
+    FT_DEVICE_NOT_OPENED = 3,
+    FT_IO_ERROR = 4,
+    FT_INSUFFICIENT_RESOURCES = 5,
+    FT_INVALID_PARAMETER = 6,
+    FT_NOT_SUPPORTED = 17,
+    FT_OTHER_ERROR = 18,
+};
+
+// FT_SetEventNotification mask bit: bytes have arrived.
+constexpr DWORD FT_EVENT_RXCHAR = 1;
+
+// FTDI's calling convention: WINAPI on 32-bit Windows, the default elsewhere.
+#if defined(_WIN32) && !defined(_WIN64)
+#define FT_API __stdcall
+#else
+#define FT_API
+#endif
+
+// One entry of FTDI's device list, laid out as the library writes it:
+// 100 bytes on 32-bit Windows, 104 on 64-bit platforms.
+struct FT_DEVICE_LIST_INFO_NODE {
+    ULONG Flags;
+    ULONG Type;
+    ULONG ID;
+    DWORD LocId;
+    char SerialNumber[16];
+    char Description[64];
+    FT_HANDLE ftHandle;
+};
+using DeviceInfoNode = FT_DEVICE_LIST_INFO_NODE;
+
+static_assert(sizeof(DeviceInfoNode) == (sizeof(void*) == 8 ? 104 : 100),
+              "device list entries must match FTDI's layout");
+
+// The operations of one back end. The first eight are required; the last two
+// are optional and a back end that cannot offer them leaves them null:
+//   waitForRx       blocks until bytes are waiting or timeoutMs passes (FT_OK either
+//                   way); without it the receiving thread sleeps between polls.
+//   setLatencyTimer sets the device's latency timer in milliseconds.
+// The status of every call is returned as the library would return it.
+struct Driver {
+    const char* name;
+    FT_STATUS (*createDeviceInfoList)(DWORD* numDevs);
+    FT_STATUS (*getDeviceInfoList)(DeviceInfoNode* list, DWORD* numDevs);
+    FT_STATUS (*open)(int index, FT_HANDLE* handle);
+    FT_STATUS (*setTimeouts)(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
+    FT_STATUS (*getStatus)(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* events);
+    FT_STATUS (*read)(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned);
+    FT_STATUS (*write)(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written);
+    FT_STATUS (*close)(FT_HANDLE handle);
+    FT_STATUS (*waitForRx)(FT_HANDLE handle, uint32_t timeoutMs);
+    FT_STATUS (*setLatencyTimer)(FT_HANDLE handle, UCHAR ms);
+};
+
+// Installs the back end for the run. Main thread, before the device is opened.
+void installDriver(const Driver* driver);
+
+// The installed back end. Any thread once installed.
+const Driver& driver();

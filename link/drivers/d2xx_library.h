@@ -1,0 +1,16 @@
+// FTDI's D2XX library, loaded at run time by its plain file name.
+#pragma once
+
+#include <string>
+
+#include "link/d2xx.h"
+
+// The back end that forwards to FTDI's library. The library is loaded on the
+// first call; when it or one of its required functions is missing, one console
+// line and one log line say which and why, and every operation fails with
+// FT_DEVICE_NOT_FOUND.
+const Driver* d2xxLibraryDriver();
+
+// Loads the library now. Returns false with the reason (library name included)
+// when it cannot be used. Main thread.
+bool d2xxLibraryLoad(std::string& error);

@@ -1,0 +1,46 @@
+// MsgQueue: the messages waiting to go to the controller, and the one-in-flight
+// flow control that lets them out.
+//
+// One mutex covers the ring, the take-and-clear of clearToSend and the write of
+// the message taken, so whichever thread sends, messages leave in queue order
+// and only one is ever in flight. Every call here may come from either thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+constexpr uint32_t msgQueueSlots = 20;
+
+struct MsgQueue {
+    std::unique_ptr<char[]> slots[msgQueueSlots]; // null = free
+    uint32_t head = 0;                            // oldest message, the next to send
+    uint32_t tail = 0;                            // where the next message goes
+    uint32_t count = 0;
+};
+
+// Creates the queue, empty. Before it exists queueMsg drops what it is given
+// and clearMsgQueue does nothing.
+void createMsgQueue();
+
+// Queues `text` with exactly one trailing "\n" and sends it if the controller
+// is ready. A message that finds the queue full is dropped and logged.
+void queueMsg(const char* text);
+
+// Sends the oldest message if clearToSend is set.
+void sendNextMsg();
+
+// Drops every waiting message.
+void clearMsgQueue();
+
+// Writes msgLen bytes of text to the device and logs them. A failed write (or
+// one that accepts nothing for about the write time-out) stops the receiving
+// thread. Callers outside this file must hold holdSending().
+void sendMsgToLoom(int msgLen, const char* text);
+
+// Keeps queued messages off the wire while the caller writes with
+// sendMsgToLoom directly (the firmware upload). Main thread.
+std::unique_lock<std::mutex> holdSending();
+
+// Messages waiting (for tests and diagnostics).
+uint32_t queuedCount();

@@ -1,0 +1,101 @@
+#include "link/reader.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/clock.h"
+#include "app/log.h"
+#include "link/connection.h"
+#include "link/d2xx.h"
+
+namespace {
+
+std::atomic<MessageHandler> messageHandler{nullptr};
+
+void deliverToHandler(const char* message) {
+    if (MessageHandler handler = messageHandler.load()) handler(message);
+}
+
+bool isLogMessage(const char* msg) {
+    return std::strncmp(msg, "<log ", 5) == 0;
+}
+
+// A read takes at most what the receive buffer holds besides its NUL.
+constexpr DWORD maxRead = 511;
+
+} // namespace
+
+void setMessageHandler(MessageHandler handler) {
+    messageHandler = handler;
+}
+
+void frameBytes(Framer& f, const unsigned char* bytes, size_t n, MessageHandler deliver) {
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = bytes[i];
+        if (c == 0) return;
+        if (c < 0x20 || c >= 0x80) continue;
+        if (f.skipping) {
+            if (c == '>') f.skipping = false;
+            continue;
+        }
+        f.msg[f.len++] = static_cast<char>(c);
+        f.msg[f.len] = '\0';
+        if (c == '>') {
+            if (!isLogMessage(f.msg)) deliver(f.msg);
+            f.len = 0;
+            f.msg[0] = '\0';
+        } else if (f.len == Framer::capacity - 1) {
+            logPrint(
+                "readThread(): message of more than %d bytes without '>' discarded: %.40s...\n",
+                static_cast<int>(Framer::capacity - 1), f.msg);
+            f.len = 0;
+            f.msg[0] = '\0';
+            f.skipping = true;
+        }
+    }
+}
+
+void readThread() {
+    logPrint("read thread started at %d\n", msSinceStart());
+    const Driver& d = driver();
+    Framer framer;
+    unsigned char rx[maxRead + 1];
+    bool driverFailed = false;
+
+    while (!readerStop) {
+        FT_HANDLE handle = ftHandle.load();
+        DWORD waiting = 0, txBytes = 0, events = 0;
+        FT_STATUS status = d.getStatus(handle, &waiting, &txBytes, &events);
+        if (status != FT_OK) {
+            logPrintFlush("readThread(): FT_GetStatus returned %d\n", static_cast<int>(status));
+            driverFailed = true;
+            break;
+        }
+        if (waiting == 0) {
+            if (d.waitForRx)
+                d.waitForRx(handle, 10);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        DWORD toRead = std::min(waiting, maxRead);
+        DWORD got = 0;
+        status = d.read(handle, rx, toRead, &got);
+        if (status == FT_IO_ERROR) {
+            logPrintFlush("readThread(): FT_Read returned %d\n", static_cast<int>(status));
+            driverFailed = true;
+            break;
+        }
+        got = std::min(got, toRead);
+        if (got == 0) continue;
+        rx[got] = 0;
+        if (rx[0] == 0) continue;
+        frameBytes(framer, rx, got, deliverToHandler);
+    }
+
+    if (!driverFailed) logPrint("read thread exiting at %d\n", msSinceStart());
+    readerEnded();
+}

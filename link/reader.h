@@ -1,0 +1,30 @@
+// The receiving thread and the framing of the controller's byte stream.
+#pragma once
+
+#include <cstddef>
+
+// Receives every complete message, ">" included, on the receiving thread.
+using MessageHandler = void (*)(const char* message);
+
+// Installs the handler readThread delivers to. Main thread, before openLoom.
+void setMessageHandler(MessageHandler handler);
+
+// Cuts a byte stream into messages. A message is the run of printable bytes
+// (0x20..0x7F) up to and including the next ">"; every other byte is dropped.
+// The state survives from one read to the next.
+struct Framer {
+    static constexpr size_t capacity = 512;
+    char msg[capacity] = {};
+    size_t len = 0;
+    // True after an over-long message was thrown away, until its ">" passes.
+    bool skipping = false;
+};
+
+// Feeds one read's bytes through the framer, up to the first NUL among them.
+// Messages beginning "<log " are the controller's own log and are dropped; every
+// other message goes to `deliver`.
+void frameBytes(Framer& framer, const unsigned char* bytes, size_t n, MessageHandler deliver);
+
+// The receiving thread's body: polls the device until readerStop is set or the
+// driver fails.
+void readThread();

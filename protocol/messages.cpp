@@ -1,0 +1,169 @@
+#include "protocol/messages.h"
+
+#include <cstring>
+
+#include "app/clock.h"
+#include "app/log.h"
+#include "app/state.h"
+#include "link/queue.h"
+#include "protocol/settings.h"
+
+const char loomPassword[] = "tulip";
+
+bool startsWith(const char* prefix, const char* msg) {
+    return std::strncmp(msg, prefix, std::strlen(prefix)) == 0;
+}
+
+void getAttrValue(const char* msg, char* dst, size_t cap) {
+    if (cap == 0) return;
+    dst[0] = '\0';
+    const char* start = std::strstr(msg, "=\"");
+    if (!start) return;
+    start += 2;
+    const char* end = std::strchr(start, '"');
+    size_t len = end ? static_cast<size_t>(end - start) : std::strlen(start);
+    copyBounded(dst, cap, start, len);
+}
+
+void parseBanner(const char* msg) {
+    LoomSettings& s = loomSettings;
+    if (const char* name = std::strstr(msg, ": ")) {
+        name += 2;
+        const char* comma = std::strchr(name, ',');
+        size_t len = comma ? static_cast<size_t>(comma - name) : std::strlen(name);
+        copyBounded(s.hostname, sizeof s.hostname, name, len);
+        s.hostnameChanged = 0;
+    }
+    if (const char* version = std::strstr(msg, "4.5v")) {
+        version += 4;
+        const char* close = std::strchr(version, '>');
+        size_t len = close ? static_cast<size_t>(close - version) : std::strlen(version);
+        copyBounded(s.version, sizeof s.version, version, len);
+    }
+}
+
+void addNetInfo(const char* value) {
+    LoomSettings& s = loomSettings;
+    if (s.netCount >= maxNetInfos) {
+        logPrint("addNetInfo(): more than %d networks, ignored: %s\n", maxNetInfos, value);
+        return;
+    }
+    NetInfo& entry = s.netInfos[s.netCount];
+
+    const char* comma1 = std::strchr(value, ',');
+    size_t ssidLen = comma1 ? static_cast<size_t>(comma1 - value) : std::strlen(value);
+    copyBounded(entry.ssid, sizeof entry.ssid, value, ssidLen);
+
+    // The kind is kept without blanks or control and 8-bit characters, so
+    // " WPA2 " compares as "WPA2".
+    char kind[200] = {};
+    size_t kindLen = 0;
+    const char* comma2 = comma1 ? std::strchr(comma1 + 1, ',') : nullptr;
+    if (comma2) {
+        for (const char* p = comma2 + 1; *p && *p != ','; ++p) {
+            unsigned char c = static_cast<unsigned char>(*p);
+            if (c > 0x20 && c < 0x80 && kindLen + 1 < sizeof kind)
+                kind[kindLen++] = static_cast<char>(c);
+        }
+    }
+    copyBounded(entry.encrypt, sizeof entry.encrypt, kind, kindLen);
+    logPrint("netInfos[%d].encrypt: %s - %s\n", s.netCount, entry.encrypt, kind);
+    ++s.netCount;
+}
+
+void requestStatus() {
+    queueMsg("<netstatus/>");
+    queueMsg("<wifistatus/>");
+}
+
+namespace {
+
+void takeValue(const char* msg, char* field, size_t cap, std::atomic<int>* flag) {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    getAttrValue(msg, field, cap);
+    if (flag) *flag = 0;
+}
+
+template <size_t N> void takeValue(const char* msg, char (&field)[N], std::atomic<int>* flag) {
+    takeValue(msg, field, N, flag);
+}
+
+void handle(const char* msg) {
+    LoomSettings& s = loomSettings;
+    if (startsWith("<ready", msg)) {
+        clearToSend = 1;
+        if (appState == state::pleaseWait && waitingForNetup == 0) {
+            setAppState(state::idle);
+            queueMsg("<netstatus/>");
+            queueMsg("<wifistatus/>");
+            logPrint("clearing wait\n");
+        }
+    } else if (startsWith("<netstatus", msg)) {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        for (char* field :
+             {s.hostname, s.stateText, s.dhcp, s.wifi, s.currentAddress, s.staticAddress})
+            field[0] = '\0';
+    } else if (startsWith("<wifistatus", msg)) {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        s.ssid[0] = '\0';
+        s.encryption[0] = '\0';
+        s.passphrase[0] = '\0';
+    } else if (startsWith("</wifistatus", msg)) {
+        setAppState(state::showStatus);
+    } else if (startsWith("<hostname", msg)) {
+        takeValue(msg, s.hostname, &s.hostnameChanged);
+    } else if (startsWith("<state", msg)) {
+        takeValue(msg, s.stateText, nullptr);
+    } else if (startsWith("<dhcp", msg)) {
+        takeValue(msg, s.dhcp, &s.dhcpChanged);
+    } else if (startsWith("<wifi=", msg)) {
+        takeValue(msg, s.wifi, &s.wifiChanged);
+    } else if (startsWith("<current", msg)) {
+        takeValue(msg, s.currentAddress, nullptr);
+    } else if (startsWith("<static", msg)) {
+        takeValue(msg, s.staticAddress, &s.staticChanged);
+    } else if (startsWith("<ssid", msg)) {
+        takeValue(msg, s.ssid, &s.wifiConfigChanged);
+    } else if (startsWith("<encryption", msg)) {
+        takeValue(msg, s.encryption, nullptr);
+    } else if (startsWith("<wifiscan", msg)) {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        s.netCount = 0;
+    } else if (startsWith("<net=", msg)) {
+        char value[200];
+        getAttrValue(msg, value, sizeof value);
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        addNetInfo(value);
+    } else if (startsWith("<Weftrix", msg)) {
+        {
+            std::lock_guard<std::mutex> lock(settingsMutex);
+            parseBanner(msg);
+        }
+        clearToSend = 1;
+    } else if (startsWith("<Password:", msg)) {
+        {
+            std::lock_guard<std::mutex> lock(settingsMutex);
+            parseBanner(msg);
+        }
+        queueMsg(loomPassword);
+        setAppState(state::idle);
+        requestStatus();
+    } else if (startsWith("<error", msg)) {
+        clearToSend = 1;
+    } else if (startsWith("<please wait", msg)) {
+        waitingForNetup = 0;
+        clearToSend = 1;
+    } else if (startsWith("<closing connection>", msg)) {
+        clearMsgQueue();
+        setAppState(state::exit);
+        clearToSend = 1;
+    }
+}
+
+} // namespace
+
+void processMsg(const char* msg) {
+    logPrint("[%d] processMsg(): %s\n", msSinceStart(), msg);
+    handle(msg);
+    sendNextMsg();
+}

@@ -1,0 +1,31 @@
+// Handling of the controller's messages, and the helpers that read their values.
+#pragma once
+
+#include <cstddef>
+
+// Handles one complete message from the controller (">" included): updates the
+// record and the conversation flags, moves the main loop on, queues answers and
+// finally lets the next queued message go. Receiving thread.
+void processMsg(const char* msg);
+
+// True when msg begins with the whole of prefix.
+bool startsWith(const char* prefix, const char* msg);
+
+// Copies the value of msg (the text after the first `="` up to the next `"` or
+// the end) into dst of capacity cap, truncating; dst is emptied first and stays
+// empty when msg has no `="`.
+void getAttrValue(const char* msg, char* dst, size_t cap);
+
+// Takes the loom name (after ": " up to ",") and the version (after "4.5v" up to
+// ">") from a banner or password prompt. Caller holds settingsMutex.
+void parseBanner(const char* msg);
+
+// Appends one scan result ("SSID,SIGNAL,KIND") to netInfos; past the 20th the
+// entry is ignored and logged. Caller holds settingsMutex.
+void addNetInfo(const char* value);
+
+// Queues "<netstatus/>" and then "<wifistatus/>".
+void requestStatus();
+
+// The login password the controller expects.
+extern const char loomPassword[];

@@ -1,0 +1,170 @@
+#include "support/session.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "app/clock.h"
+#include "app/io.h"
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/state.h"
+#include "link/connection.h"
+#include "link/queue.h"
+#include "link/reader.h"
+#include "protocol/firmware.h"
+#include "protocol/settings.h"
+#include "support/fake_driver.h"
+
+namespace {
+
+std::string readAll(std::FILE* f) {
+    std::fflush(f);
+    long here = std::ftell(f);
+    std::rewind(f);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    std::fseek(f, here, SEEK_SET);
+    return text;
+}
+
+bool makePipe(int fds[2]) {
+#if defined(_WIN32)
+    return _pipe(fds, 65536, _O_BINARY) == 0;
+#else
+    return pipe(fds) == 0;
+#endif
+}
+
+} // namespace
+
+void resetProgramState(bool withRxWait) {
+    fake::reset(withRxWait);
+    resetLoomSettings();
+    setTickSource(nullptr);
+    appState = 0;
+    linkLost = 0;
+    exitStatus = 0;
+    readerStop = 0;
+    ftHandle = nullptr;
+    lastDotTick = 0;
+    startTick = tickCount();
+    firmwarePath[0] = '\0';
+    createMsgQueue();
+    setMessageHandler(nullptr);
+    logClose();
+}
+
+std::string readLog() {
+    logFlush();
+    std::ifstream f("Shedmate.log", std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+ConsoleCapture::ConsoleCapture(const std::string& input)
+    : in_(std::tmpfile()), out_(std::tmpfile()) {
+    std::fwrite(input.data(), 1, input.size(), in_);
+    std::rewind(in_);
+    setConsoleStreams(in_, out_);
+}
+
+ConsoleCapture::~ConsoleCapture() {
+    setConsoleStreams(nullptr, nullptr);
+    std::fclose(in_);
+    std::fclose(out_);
+}
+
+std::string ConsoleCapture::output() {
+    return readAll(out_);
+}
+
+ConsolePipe::ConsolePipe() {
+    int fds[2];
+    if (makePipe(fds)) {
+        in_ = fdopen(fds[0], "rb");
+        writer_ = fdopen(fds[1], "wb");
+    }
+    out_ = std::tmpfile();
+    setConsoleStreams(in_, out_);
+}
+
+ConsolePipe::~ConsolePipe() {
+    closeInput();
+    setConsoleStreams(nullptr, nullptr);
+    if (in_) std::fclose(in_);
+    std::fclose(out_);
+}
+
+void ConsolePipe::type(const std::string& text) {
+    if (!writer_) return;
+    std::fwrite(text.data(), 1, text.size(), writer_);
+    std::fflush(writer_);
+}
+
+void ConsolePipe::closeInput() {
+    if (writer_) std::fclose(writer_);
+    writer_ = nullptr;
+}
+
+std::string ConsolePipe::output() {
+    return readAll(out_);
+}
+
+bool ConsolePipe::waitForOutput(const std::string& needle, int timeoutMs, int times) {
+    return eventually([&] { return countOf(output(), needle) >= times; }, timeoutMs);
+}
+
+namespace {
+std::mutex sessionMutex;
+std::condition_variable sessionCv;
+} // namespace
+
+SessionThread::SessionThread() {
+    thread_ = std::thread([this] {
+        int status = runShedmate();
+        std::lock_guard<std::mutex> lock(sessionMutex);
+        status_ = status;
+        done_ = true;
+        sessionCv.notify_all();
+    });
+}
+
+SessionThread::~SessionThread() {
+    if (thread_.joinable()) {
+        if (!join(10000)) thread_.detach();
+    }
+}
+
+bool SessionThread::join(int timeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(sessionMutex);
+        if (!sessionCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [this] { return done_; }))
+            return false;
+    }
+    if (thread_.joinable()) thread_.join();
+    return true;
+}
+
+int countOf(const std::string& haystack, const std::string& needle) {
+    int n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}

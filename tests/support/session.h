@@ -1,0 +1,79 @@
+// Helpers for running the program's pieces, or a whole session, inside a test.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+// Puts every process-wide piece of program state back to its start values,
+// with the fake driver installed (see fake::reset).
+void resetProgramState(bool withRxWait = true);
+
+// The contents of Shedmate.log in the working folder ("" when absent).
+std::string readLog();
+
+// Points the console at a scripted input and a captured output for its lifetime.
+// The input is everything the operator will ever type: after it, end of input.
+class ConsoleCapture {
+  public:
+    explicit ConsoleCapture(const std::string& input = "");
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+    // Everything printed so far.
+    std::string output();
+
+  private:
+    std::FILE* in_;
+    std::FILE* out_;
+};
+
+// Points the console input at a pipe the test writes into as it goes, and the
+// output at a capture.
+class ConsolePipe {
+  public:
+    ConsolePipe();
+    ~ConsolePipe();
+    ConsolePipe(const ConsolePipe&) = delete;
+    ConsolePipe& operator=(const ConsolePipe&) = delete;
+
+    void type(const std::string& text);
+    // Ends the operator's input.
+    void closeInput();
+    std::string output();
+    // Waits until the output contains needle `times` times; false after timeoutMs.
+    bool waitForOutput(const std::string& needle, int timeoutMs = 3000, int times = 1);
+
+  private:
+    std::FILE* in_ = nullptr;
+    std::FILE* writer_ = nullptr;
+    std::FILE* out_ = nullptr;
+};
+
+// Runs runShedmate on a thread of its own.
+class SessionThread {
+  public:
+    SessionThread();
+    ~SessionThread();
+    // Waits for the run to end; false after timeoutMs (the run is then still going).
+    bool join(int timeoutMs = 5000);
+    int exitStatus() const { return status_; }
+
+  private:
+    std::thread thread_;
+    int status_ = -1;
+    bool done_ = false;
+};
+
+// Polls pred every millisecond until it holds; false after timeoutMs.
+template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
+    for (int waited = 0; waited < timeoutMs; ++waited) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return pred();
+}
+
+// Counts the occurrences of needle in haystack.
+int countOf(const std::string& haystack, const std::string& needle);
