@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test (unit and end-to-end) on a Debian machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-tools.sh cmake make g++ googletest
+cmake --preset default
+cmake --build --preset default
+ctest --preset default
