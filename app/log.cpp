@@ -31,16 +31,19 @@ void writeEntry(bool flush, const char* fmt, std::va_list args) {
     va_end(again);
 
     std::lock_guard<std::mutex> lock(logMutex);
-    if (!logFile) return;
+    if (!logFile)
+        return;
     std::fwrite(text, 1, static_cast<size_t>(needed), logFile);
-    if (flush) std::fflush(logFile);
+    if (flush)
+        std::fflush(logFile);
 }
 
 } // namespace
 
 bool logOpen() {
     std::lock_guard<std::mutex> lock(logMutex);
-    if (logFile) std::fclose(logFile);
+    if (logFile)
+        std::fclose(logFile);
     logFile = std::fopen("Shedmate.log", "w");
     return logFile != nullptr;
 }
@@ -61,12 +64,14 @@ void logPrintFlush(const char* fmt, ...) {
 
 void logFlush() {
     std::lock_guard<std::mutex> lock(logMutex);
-    if (logFile) std::fflush(logFile);
+    if (logFile)
+        std::fflush(logFile);
 }
 
 void logClose() {
     std::lock_guard<std::mutex> lock(logMutex);
-    if (logFile) std::fclose(logFile);
+    if (logFile)
+        std::fclose(logFile);
     logFile = nullptr;
 }
 

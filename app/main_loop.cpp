@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "app/clock.h"
+#include "app/interrupt.h"
 #include "app/io.h"
 #include "app/log.h"
 #include "app/state.h"
@@ -25,6 +26,24 @@ uint32_t lastDotTick = 0;
 namespace {
 
 constexpr uint32_t dotIntervalMs = 2000;
+
+// How long the controller may stay silent, while it is waited for, before the
+// operator is told.
+constexpr uint32_t silenceWarningMs = 30000;
+
+// Idle waits are bounded so an interrupt (whose handler cannot wake a condition
+// variable) is noticed within this time.
+constexpr int interruptPollMs = 200;
+
+bool interruptNoticed = false;
+
+// The spell of waiting for the controller that the silence watch measures.
+struct SilenceWatch {
+    bool waiting = false;
+    uint32_t since = 0;
+    bool warned = false;
+};
+SilenceWatch silence;
 
 const char* nowText() {
     std::time_t now = std::time(nullptr);
@@ -52,6 +71,45 @@ void reportLinkLost() {
     logPrintFlush("connection to the loom lost\n");
     exitStatus = 1;
     setAppState(state::exit);
+}
+
+void noticeInterrupt() {
+    interruptNoticed = true;
+    exitStatus = interruptedExitStatus;
+    conPrint(
+        "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n");
+    conFlush();
+    logPrintFlush("interrupted by the operator\n");
+    setAppState(state::quit);
+}
+
+// Tells the operator, once per silent spell, that the controller has said
+// nothing for a long while; a late answer still carries the run on.
+void watchSilence(bool waitingForLoom) {
+    uint32_t now = tickCount();
+    if (!waitingForLoom) {
+        silence.waiting = false;
+        return;
+    }
+    if (!silence.waiting) {
+        silence = SilenceWatch{true, now, false};
+        return;
+    }
+    uint32_t quiet = now - silence.since;
+    uint32_t sinceHeard = now - lastRxTick.load();
+    if (sinceHeard < quiet)
+        quiet = sinceHeard;
+    if (quiet < silenceWarningMs) {
+        silence.warned = false;
+    } else if (!silence.warned) {
+        silence.warned = true;
+        conPrint("\n\tThe loom is not answering (nothing heard for %u s). Waiting; press Ctrl-C "
+                 "to quit.\n",
+                 static_cast<unsigned>(quiet / 1000));
+        conFlush();
+        logPrintFlush("[%d] loom not answering for %u ms\n", msSinceStart(),
+                      static_cast<unsigned>(quiet));
+    }
 }
 
 void runState(int s) {
@@ -109,7 +167,8 @@ void runState(int s) {
 
 // How long the loop may sleep after a pass in state s; -1 = until woken.
 int idleWaitMs(int s) {
-    if (s == state::idle) return -1;
+    if (s == state::idle)
+        return -1;
     if (s == state::pleaseWait) {
         uint32_t since = tickCount() - lastDotTick;
         return since > dotIntervalMs ? 1 : static_cast<int>(dotIntervalMs - since) + 1;
@@ -154,24 +213,47 @@ void startUp() {
 int runShedmate() {
     exitStatus = 0;
     linkLost = 0;
+    loomClosed = 0;
     lastDotTick = 0;
+    interruptRequested = 0;
+    interruptNoticed = false;
+    silence = SilenceWatch{};
     setAppState(state::startUp);
     startTick = tickCount();
 
     for (;;) {
         uint32_t seen = stateGeneration();
         int s = appState.load();
-        if (linkLost && s != state::startUp && s != state::exit && s != state::done) {
-            reportLinkLost();
-            continue;
+        if (s != state::startUp && s != state::exit && s != state::done) {
+            if (interruptRequested && !interruptNoticed) {
+                noticeInterrupt();
+                continue;
+            }
+            if (loomClosed) {
+                // The controller has gone; whatever a dialog chose meanwhile
+                // has no one left to talk to.
+                conPrint("\n\tThe loom closed the connection.\n");
+                logPrint("controller closed the connection\n");
+                setAppState(state::exit);
+                continue;
+            }
+            if (linkLost) {
+                reportLinkLost();
+                continue;
+            }
         }
         runState(s);
-        if (appState == state::done) break;
+        if (appState == state::done)
+            break;
         // Idle and the progress wait have nothing to do until the state
         // changes or the next dot is due.
-        if (appState == s) {
+        bool waitingForLoom = (s == state::idle || s == state::pleaseWait) && appState == s;
+        watchSilence(waitingForLoom);
+        if (waitingForLoom) {
             int waitMs = idleWaitMs(s);
-            if (waitMs != 0) waitForStateChange(seen, waitMs);
+            if (waitMs < 0 || waitMs > interruptPollMs)
+                waitMs = interruptPollMs;
+            waitForStateChange(seen, waitMs);
         }
     }
     return exitStatus;
@@ -180,6 +262,7 @@ int runShedmate() {
 void endProcess(int status) {
     std::fflush(stdout);
     std::fflush(stderr);
-    if (readerAbandoned()) std::_Exit(status);
+    if (readerAbandoned())
+        std::_Exit(status);
     std::exit(status);
 }

@@ -6,6 +6,7 @@
 
 std::atomic<int> appState{0};
 std::atomic<int> linkLost{0};
+std::atomic<int> loomClosed{0};
 std::atomic<int> exitStatus{0};
 
 namespace {

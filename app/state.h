@@ -46,5 +46,10 @@ void waitForStateChange(uint32_t seen, int timeoutMs);
 // loom is gone and the run must leave through the exit state.
 extern std::atomic<int> linkLost;
 
+// Set when the controller closed the connection. The exit state it sets must
+// survive a dialog that was waiting for the operator meanwhile and stores its
+// own next state afterwards.
+extern std::atomic<int> loomClosed;
+
 // The process exit status the run reports: 0 unless the run ended on a failure.
 extern std::atomic<int> exitStatus;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/interrupt.h"
 #include "app/io.h"
 #include "app/log.h"
 #include "app/state.h"
@@ -13,6 +14,8 @@
 #include "console/input.h"
 #include "link/queue.h"
 #include "protocol/settings.h"
+
+int scanSettleMs = 500;
 
 namespace {
 
@@ -29,8 +32,10 @@ ScanList snapshotScan() {
     ScanList list;
     std::lock_guard<std::mutex> lock(settingsMutex);
     list.count = loomSettings.netCount;
-    if (list.count < 0) list.count = 0;
-    if (list.count > maxNetInfos) list.count = maxNetInfos;
+    if (list.count < 0)
+        list.count = 0;
+    if (list.count > maxNetInfos)
+        list.count = maxNetInfos;
     std::memcpy(list.entries, loomSettings.netInfos, sizeof list.entries);
     return list;
 }
@@ -52,7 +57,8 @@ void choose(const NetInfo& entry) {
     char passphrase[passphraseChars + 2];
     // A passphrase that cannot be read is empty; the next prompt then meets the
     // same end of input and quits.
-    readSecret(passphrase, passphraseChars);
+    if (!readSecret(passphrase, passphraseChars) && interruptRequested)
+        return;
     stripNewline(passphrase);
     if (unsafeForLoom(passphrase)) {
         reportUnsafeValue();
@@ -74,7 +80,7 @@ void choose(const NetInfo& entry) {
 
 void chooseNetwork() {
     queueMsg("<wifiscan/>");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(scanSettleMs));
 
     ScanList list = snapshotScan();
     conPrint("\tAvailable networks:\n");
@@ -104,7 +110,8 @@ void chooseNetwork() {
     }
     if (std::isdigit(static_cast<unsigned char>(answer[0]))) {
         int k = std::atoi(answer);
-        if (k >= 1 && k <= list.count) choose(list.entries[k - 1]);
+        if (k >= 1 && k <= list.count)
+            choose(list.entries[k - 1]);
     } else {
         conPrint("\n\tCommand not understood: %s\n", answer);
     }

@@ -2,13 +2,15 @@
 
 #include <cstring>
 
+#include "app/echo.h"
+#include "app/interrupt.h"
 #include "app/io.h"
-#include "console/echo.h"
 
 bool readAnswer(char* buf, size_t maxChars) {
     std::memset(buf, 0, maxChars + 1);
     conFlush();
-    if (!std::fgets(buf, static_cast<int>(maxChars + 1), conIn())) {
+    // A Ctrl-C cuts the read short; whatever it left behind is not an answer.
+    if (!std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) || interruptRequested) {
         buf[0] = '\0';
         return false;
     }

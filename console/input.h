@@ -6,7 +6,8 @@
 // Reads one answer as fgets does: at most maxChars characters, the line end
 // included when the line is shorter; what is left of a longer line answers the
 // next prompt. buf must hold maxChars + 1 bytes and is cleared first. Returns
-// false at end of input or on a read error, with buf empty. Main thread.
+// false at end of input, on a read error or when an interrupt cut the read
+// short, with buf empty. Main thread.
 bool readAnswer(char* buf, size_t maxChars);
 
 // Like readAnswer, without echo when the console input is a terminal (the

@@ -61,7 +61,12 @@ void askFirmwarePath() {
         setAppState(state::showStatus);
         return;
     }
-    if (len == 1 || (len == 2 && firmwarePath[0] == '\r')) {
+    if (len >= 2 && firmwarePath[len - 2] == '\r') {
+        // sendFirmware drops one trailing character: a CRLF must leave just one.
+        firmwarePath[len - 2] = '\n';
+        firmwarePath[--len] = '\0';
+    }
+    if (len == 1) {
         firmwarePath[0] = '\0';
         setAppState(state::showStatus);
         return;

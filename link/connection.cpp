@@ -70,7 +70,8 @@ FT_STATUS openDevice() {
     if (status == FT_OK)
         logPrint("Number of devices is %d\n", static_cast<int>(numDevs));
     else
-        logPrint("ERROR: FT_CreateDeviceInfoList returned status : %d\n", static_cast<int>(status));
+        logPrintFlush("ERROR: FT_CreateDeviceInfoList returned status : %d\n",
+                      static_cast<int>(status));
 
     if (status == FT_OK && numDevs != 0) {
         // The list is needed only to choose the device; it goes when this block ends.
@@ -78,13 +79,15 @@ FT_STATUS openDevice() {
         DWORD listed = numDevs;
         status = d.getDeviceInfoList(list.data(), &listed);
         if (status != FT_OK) {
-            logPrint("ERROR: FT_GetDeviceInfoList returned: %d\n", static_cast<int>(status));
+            logPrintFlush("ERROR: FT_GetDeviceInfoList returned: %d\n", static_cast<int>(status));
         } else {
             // The driver may report fewer entries than it counted a moment ago.
-            if (listed > numDevs) listed = numDevs;
+            if (listed > numDevs)
+                listed = numDevs;
             for (DWORD i = 0; i < listed; ++i) {
                 logDevice(static_cast<int>(i), list[i]);
-                if (describesLoom(list[i])) chosen = static_cast<int>(i);
+                if (describesLoom(list[i]))
+                    chosen = static_cast<int>(i);
             }
         }
     }
@@ -111,7 +114,8 @@ FT_STATUS openLoom() {
     const Driver& d = driver();
     d.setTimeouts(ftHandle.load(), 2000, 1000);
     // FTDI's 16 ms default holds every short reply back by up to 16 ms.
-    if (d.setLatencyTimer) d.setLatencyTimer(ftHandle.load(), 2);
+    if (d.setLatencyTimer)
+        d.setLatencyTimer(ftHandle.load(), 2);
 
     readerStop = 0;
     closing = 0;
@@ -156,7 +160,8 @@ void closeLoom() {
         logPrint("Server: thread terminated %d\n", msSinceStart());
     }
     FT_HANDLE handle = ftHandle.exchange(nullptr);
-    if (handle && !abandoned) driver().close(handle);
+    if (handle && !abandoned)
+        driver().close(handle);
 }
 
 bool readerAbandoned() {
@@ -173,9 +178,9 @@ void readerEnded() {
         linkLost = 1;
         wakeMainLoop();
     }
-    {
-        std::lock_guard<std::mutex> lock(doneMutex);
-        readerDone = true;
-    }
+    // Notified under the lock: once readerFinished() sees the flag, this thread
+    // no longer touches doneCv, so an abandoned reader cannot outlive it.
+    std::lock_guard<std::mutex> lock(doneMutex);
+    readerDone = true;
     doneCv.notify_all();
 }

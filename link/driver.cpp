@@ -3,14 +3,16 @@
 namespace {
 
 FT_STATUS noDevices(DWORD* numDevs) {
-    if (numDevs) *numDevs = 0;
+    if (numDevs)
+        *numDevs = 0;
     return FT_OK;
 }
 FT_STATUS noList(DeviceInfoNode*, DWORD* numDevs) {
     return noDevices(numDevs);
 }
 FT_STATUS noOpen(int, FT_HANDLE* handle) {
-    if (handle) *handle = nullptr;
+    if (handle)
+        *handle = nullptr;
     return FT_DEVICE_NOT_FOUND;
 }
 FT_STATUS noTimeouts(FT_HANDLE, ULONG, ULONG) {

@@ -70,11 +70,13 @@ void queueMsg(const char* text) {
 
 void sendNextMsg() {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (!clearToSend || msgQueue.count == 0) return;
+    if (!clearToSend || msgQueue.count == 0)
+        return;
     std::unique_ptr<char[]> text = std::move(msgQueue.slots[msgQueue.head]);
     msgQueue.head = (msgQueue.head + 1) % msgQueueSlots;
     --msgQueue.count;
-    if (!text) return;
+    if (!text)
+        return;
     clearToSend = 0;
     if (std::strncmp(text.get(), "<netup", 6) == 0) {
         waitingForNetup = 0;
@@ -85,7 +87,8 @@ void sendNextMsg() {
 
 void clearMsgQueue() {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (!queueCreated) return;
+    if (!queueCreated)
+        return;
     clearLocked();
 }
 
@@ -113,7 +116,8 @@ void sendMsgToLoom(int msgLen, const char* text) {
         logPrint("sendMsgToLoom(): ftHandle == NULL\n");
         return;
     }
-    if (msgLen <= 0) return;
+    if (msgLen <= 0)
+        return;
 
     const Driver& d = driver();
     const char* next = text;
@@ -127,10 +131,12 @@ void sendMsgToLoom(int msgLen, const char* text) {
             writeFailed();
             return;
         }
-        if (written > static_cast<DWORD>(msgLen)) written = static_cast<DWORD>(msgLen);
+        if (written > static_cast<DWORD>(msgLen))
+            written = static_cast<DWORD>(msgLen);
         msgLen -= static_cast<int>(written);
         next += written;
-        if (msgLen <= 0) return;
+        if (msgLen <= 0)
+            return;
         logPrintFlush("continuing write: msgLen = %d, bytesWritten = %d\n", msgLen, bytesWritten);
         bytesWritten += static_cast<int>(written);
         if (written != 0) {

@@ -7,16 +7,20 @@
 #include <thread>
 
 #include "app/clock.h"
+#include "app/interrupt.h"
 #include "app/log.h"
 #include "link/connection.h"
 #include "link/d2xx.h"
+
+std::atomic<uint32_t> lastRxTick{0};
 
 namespace {
 
 std::atomic<MessageHandler> messageHandler{nullptr};
 
 void deliverToHandler(const char* message) {
-    if (MessageHandler handler = messageHandler.load()) handler(message);
+    if (MessageHandler handler = messageHandler.load())
+        handler(message);
 }
 
 bool isLogMessage(const char* msg) {
@@ -35,16 +39,20 @@ void setMessageHandler(MessageHandler handler) {
 void frameBytes(Framer& f, const unsigned char* bytes, size_t n, MessageHandler deliver) {
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = bytes[i];
-        if (c == 0) return;
-        if (c < 0x20 || c >= 0x80) continue;
+        if (c == 0)
+            return;
+        if (c < 0x20 || c >= 0x80)
+            continue;
         if (f.skipping) {
-            if (c == '>') f.skipping = false;
+            if (c == '>')
+                f.skipping = false;
             continue;
         }
         f.msg[f.len++] = static_cast<char>(c);
         f.msg[f.len] = '\0';
         if (c == '>') {
-            if (!isLogMessage(f.msg)) deliver(f.msg);
+            if (!isLogMessage(f.msg))
+                deliver(f.msg);
             f.len = 0;
             f.msg[0] = '\0';
         } else if (f.len == Framer::capacity - 1) {
@@ -59,6 +67,7 @@ void frameBytes(Framer& f, const unsigned char* bytes, size_t n, MessageHandler 
 }
 
 void readThread() {
+    keepInterruptsOffThisThread();
     logPrint("read thread started at %d\n", msSinceStart());
     const Driver& d = driver();
     Framer framer;
@@ -90,12 +99,16 @@ void readThread() {
             break;
         }
         got = std::min(got, toRead);
-        if (got == 0) continue;
+        if (got == 0)
+            continue;
+        lastRxTick = tickCount();
         rx[got] = 0;
-        if (rx[0] == 0) continue;
+        if (rx[0] == 0)
+            continue;
         frameBytes(framer, rx, got, deliverToHandler);
     }
 
-    if (!driverFailed) logPrint("read thread exiting at %d\n", msSinceStart());
+    if (!driverFailed)
+        logPrint("read thread exiting at %d\n", msSinceStart());
     readerEnded();
 }

@@ -1,7 +1,9 @@
 // The receiving thread and the framing of the controller's byte stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 // Receives every complete message, ">" included, on the receiving thread.
 using MessageHandler = void (*)(const char* message);
@@ -24,6 +26,10 @@ struct Framer {
 // Messages beginning "<log " are the controller's own log and are dropped; every
 // other message goes to `deliver`.
 void frameBytes(Framer& framer, const unsigned char* bytes, size_t n, MessageHandler deliver);
+
+// Tick of the last read that brought bytes; the main loop warns the operator
+// when the controller stays silent while it is waited for.
+extern std::atomic<uint32_t> lastRxTick;
 
 // The receiving thread's body: polls the device until readerStop is set or the
 // driver fails.

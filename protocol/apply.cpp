@@ -22,10 +22,14 @@ void appendAttr(std::string& msg, const char* name, const char* value) {
 std::string composeNetConfig() {
     const LoomSettings& s = loomSettings;
     std::string msg = "<netconfig ";
-    if (s.hostnameChanged) appendAttr(msg, "hostname", s.hostname);
-    if (s.dhcpChanged) appendAttr(msg, "dhcp", s.dhcp);
-    if (s.wifiChanged) appendAttr(msg, "wifi", s.wifi);
-    if (s.staticChanged) appendAttr(msg, "address", s.staticAddress);
+    if (s.hostnameChanged)
+        appendAttr(msg, "hostname", s.hostname);
+    if (s.dhcpChanged)
+        appendAttr(msg, "dhcp", s.dhcp);
+    if (s.wifiChanged)
+        appendAttr(msg, "wifi", s.wifi);
+    if (s.staticChanged)
+        appendAttr(msg, "address", s.staticAddress);
     msg += "/>";
     return msg;
 }
@@ -35,7 +39,8 @@ std::string composeWifiConfig() {
     std::string msg = "<wificonfig ";
     appendAttr(msg, "ssid", s.ssid);
     appendAttr(msg, "encryption", s.encryption);
-    if (s.passphrase[0] != '\0') appendAttr(msg, "passphrase", s.passphrase);
+    if (s.passphrase[0] != '\0')
+        appendAttr(msg, "passphrase", s.passphrase);
     msg += "/>";
     return msg;
 }
@@ -52,7 +57,8 @@ void applyChanges() {
         netChanged = s.hostnameChanged || s.dhcpChanged || s.wifiChanged || s.staticChanged;
         wifiConfigChanged = s.wifiConfigChanged != 0;
         netConfig = composeNetConfig();
-        if (wifiConfigChanged) wifiConfig = composeWifiConfig();
+        if (wifiConfigChanged)
+            wifiConfig = composeWifiConfig();
     }
 
     if (netChanged) {

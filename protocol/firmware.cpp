@@ -22,7 +22,8 @@ struct FileCloser {
 
 void sendFirmware() {
     size_t pathLen = std::strlen(firmwarePath);
-    if (pathLen > 0) firmwarePath[pathLen - 1] = '\0';
+    if (pathLen > 0)
+        firmwarePath[pathLen - 1] = '\0';
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(firmwarePath, "rb"));
     if (!file) {
@@ -30,7 +31,8 @@ void sendFirmware() {
         return;
     }
     long length = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
+    if (std::fseek(file.get(), 0, SEEK_END) == 0)
+        length = std::ftell(file.get());
     if (length < 0 || length > 0x7fffffffL) {
         int error = errno;
         logPrint("\tFailed to read file [%d]: %s\n", error, firmwarePath);

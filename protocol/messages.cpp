@@ -15,10 +15,12 @@ bool startsWith(const char* prefix, const char* msg) {
 }
 
 void getAttrValue(const char* msg, char* dst, size_t cap) {
-    if (cap == 0) return;
+    if (cap == 0)
+        return;
     dst[0] = '\0';
     const char* start = std::strstr(msg, "=\"");
-    if (!start) return;
+    if (!start)
+        return;
     start += 2;
     const char* end = std::strchr(start, '"');
     size_t len = end ? static_cast<size_t>(end - start) : std::strlen(start);
@@ -81,7 +83,8 @@ namespace {
 void takeValue(const char* msg, char* field, size_t cap, std::atomic<int>* flag) {
     std::lock_guard<std::mutex> lock(settingsMutex);
     getAttrValue(msg, field, cap);
-    if (flag) *flag = 0;
+    if (flag)
+        *flag = 0;
 }
 
 template <size_t N> void takeValue(const char* msg, char (&field)[N], std::atomic<int>* flag) {
@@ -155,6 +158,7 @@ void handle(const char* msg) {
         clearToSend = 1;
     } else if (startsWith("<closing connection>", msg)) {
         clearMsgQueue();
+        loomClosed = 1;
         setAppState(state::exit);
         clearToSend = 1;
     }

@@ -6,7 +6,8 @@ std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
 
 size_t copyBounded(char* dst, size_t cap, const char* src, size_t len) {
-    if (cap == 0) return 0;
+    if (cap == 0)
+        return 0;
     size_t n = 0;
     while (n < len && n + 1 < cap && src[n] != '\0') {
         dst[n] = src[n];
@@ -29,7 +30,8 @@ std::string maskPassphrase(std::string_view message) {
     size_t from = 0;
     for (;;) {
         size_t at = message.find(passphraseAttr, from);
-        if (at == std::string_view::npos) break;
+        if (at == std::string_view::npos)
+            break;
         size_t value = at + passphraseAttr.size();
         size_t end = message.find('"', value);
         out.append(message.substr(from, value - from));

@@ -1,4 +1,4 @@
-#include "console/echo.h"
+#include "app/echo.h"
 
 #include <atomic>
 #include <io.h>
@@ -11,21 +11,26 @@ std::atomic<DWORD> savedMode{0};
 
 EchoOff::EchoOff(std::FILE* in) {
     int fd = _fileno(in);
-    if (fd < 0 || !_isatty(fd)) return;
+    if (fd < 0 || !_isatty(fd))
+        return;
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     DWORD mode = 0;
-    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) return;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode))
+        return;
     savedMode = mode;
-    if (!SetConsoleMode(h, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT))) return;
+    if (!SetConsoleMode(h, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)))
+        return;
     echoHandle = h;
     active_ = true;
 }
 
 EchoOff::~EchoOff() {
-    if (active_) restoreEcho();
+    if (active_)
+        restoreEcho();
 }
 
 void restoreEcho() {
     HANDLE h = echoHandle.exchange(nullptr);
-    if (h) SetConsoleMode(h, savedMode.load());
+    if (h)
+        SetConsoleMode(h, savedMode.load());
 }

@@ -1,4 +1,4 @@
-#include "console/echo.h"
+#include "app/echo.h"
 
 #include <atomic>
 #include <termios.h>
@@ -12,21 +12,26 @@ std::atomic<int> echoFd{-1};
 
 EchoOff::EchoOff(std::FILE* in) {
     int fd = fileno(in);
-    if (fd < 0 || !isatty(fd)) return;
+    if (fd < 0 || !isatty(fd))
+        return;
     struct termios term;
-    if (tcgetattr(fd, &term) != 0) return;
+    if (tcgetattr(fd, &term) != 0)
+        return;
     savedTerm = term;
     term.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    if (tcsetattr(fd, TCSAFLUSH, &term) != 0) return;
+    if (tcsetattr(fd, TCSAFLUSH, &term) != 0)
+        return;
     echoFd = fd;
     active_ = true;
 }
 
 EchoOff::~EchoOff() {
-    if (active_) restoreEcho();
+    if (active_)
+        restoreEcho();
 }
 
 void restoreEcho() {
     int fd = echoFd.exchange(-1);
-    if (fd >= 0) tcsetattr(fd, TCSAFLUSH, &savedTerm);
+    if (fd >= 0)
+        tcsetattr(fd, TCSAFLUSH, &savedTerm);
 }

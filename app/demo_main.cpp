@@ -1,0 +1,24 @@
+// shedmate-demo: the program against the virtual loom, so every menu entry can
+// be tried with no loom attached.
+#include <cstdio>
+#include <cstring>
+
+#include "app/main_loop.h"
+#include "link/d2xx.h"
+#include "virtual_loom/loom_driver.h"
+
+int main(int argc, char** argv) {
+    // Close to a real controller: a scan takes a moment, a network restart a few seconds.
+    vloom::Timing timing{.scanMs = 400, .restartMs = 2500, .replyMs = 5};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--fast") == 0) {
+            timing = {};
+        } else {
+            std::fprintf(stderr, "usage: shedmate-demo [--fast]\n"
+                                 "  --fast  the virtual loom answers everything at once\n");
+            return 2;
+        }
+    }
+    installDriver(virtualLoomDriver(timing));
+    endProcess(runShedmate());
+}

@@ -1,0 +1,22 @@
+// Ctrl-C and termination requests. One file per platform implements them.
+//
+// The first request asks the run to end cleanly (the main loop quits through
+// its exit state); a second one ends the process at once, restoring the
+// terminal's echo first.
+#pragma once
+
+#include <atomic>
+
+// Set when the operator asked the run to end. Read by the main thread.
+extern std::atomic<int> interruptRequested;
+
+// Process exit status of a run ended by an interrupt.
+constexpr int interruptedExitStatus = 130;
+
+// Installs the handlers. Main thread, at start.
+void installInterruptHandlers();
+
+// Keeps interrupts from being delivered to the calling thread, so that they
+// reach the main thread and cut short its wait for the operator. Called by the
+// receiving thread as it starts.
+void keepInterruptsOffThisThread();

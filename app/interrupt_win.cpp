@@ -1,0 +1,34 @@
+#include "app/interrupt.h"
+
+#include <cstdlib>
+#include <windows.h>
+
+#include "app/echo.h"
+
+std::atomic<int> interruptRequested{0};
+
+namespace {
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        if (interruptRequested.exchange(1) != 0) {
+            restoreEcho();
+            std::_Exit(interruptedExitStatus);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void installInterruptHandlers() {
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+// Windows delivers console events on a thread of their own.
+void keepInterruptsOffThisThread() {}
