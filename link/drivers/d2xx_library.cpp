@@ -52,8 +52,10 @@ void load() {
     for (const char* const* name = d2xxLibraryNames; *name; ++name) {
         std::string error;
         handle = loadLibrary(*name, error);
-        if (handle) break;
-        if (!reasons.empty()) reasons += "; ";
+        if (handle)
+            break;
+        if (!reasons.empty())
+            reasons += "; ";
         reasons += std::string(*name) + ": " + error;
     }
     if (!handle) {
@@ -91,22 +93,31 @@ FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs);
 FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms);
 extern Driver table;
 
-bool ready() {
+bool loadQuietly() {
     std::call_once(loadOnce, [] {
         load();
         if (loaded) {
             // The optional operations exist only where the library exports them.
             table.waitForRx = lib.setEventNotification ? waitForRx : nullptr;
             table.setLatencyTimer = lib.setLatencyTimer ? setLatencyTimer : nullptr;
-        } else {
-            conPrint("ERROR: %s. Install FTDI's D2XX driver (ftdichip.com) or put the library "
-                     "where the system's loader finds it.\n",
-                     loadError.c_str());
-            conFlush();
-            logPrintFlush("%s\n", loadError.c_str());
         }
     });
     return loaded;
+}
+
+std::once_flag reportOnce;
+
+bool ready() {
+    if (loadQuietly())
+        return true;
+    std::call_once(reportOnce, [] {
+        conPrint("ERROR: %s. Install FTDI's D2XX driver (ftdichip.com) or put the library "
+                 "where the system's loader finds it.\n",
+                 loadError.c_str());
+        conFlush();
+        logPrintFlush("%s\n", loadError.c_str());
+    });
+    return false;
 }
 
 FT_STATUS createDeviceInfoList(DWORD* numDevs) {
@@ -156,7 +167,8 @@ bool rxEventFailed = false;
 
 FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
     if (rxEventDevice != h && !rxEventFailed) {
-        if (!rxEvent) rxEvent = rxEventCreate();
+        if (!rxEvent)
+            rxEvent = rxEventCreate();
         if (rxEvent &&
             lib.setEventNotification(h, FT_EVENT_RXCHAR, rxEventParam(rxEvent)) == FT_OK) {
             rxEventDevice = h;
@@ -195,6 +207,14 @@ Driver table = {
 
 bool d2xxLibraryLoad(std::string& error) {
     if (!ready()) {
+        error = loadError;
+        return false;
+    }
+    return true;
+}
+
+bool d2xxLibraryLoadQuiet(std::string& error) {
+    if (!loadQuietly()) {
         error = loadError;
         return false;
     }

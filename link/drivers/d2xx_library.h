@@ -14,3 +14,7 @@ const Driver* d2xxLibraryDriver();
 // Loads the library now. Returns false with the reason (library name included)
 // when it cannot be used. Main thread.
 bool d2xxLibraryLoad(std::string& error);
+
+// As d2xxLibraryLoad, but a failure is only returned, with no console or log
+// line: for a caller that has another way to the device.
+bool d2xxLibraryLoadQuiet(std::string& error);

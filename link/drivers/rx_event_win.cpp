@@ -8,7 +8,8 @@ struct RxEvent {
 
 RxEvent* rxEventCreate() {
     HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!h) return nullptr;
+    if (!h)
+        return nullptr;
     return new RxEvent{h};
 }
 

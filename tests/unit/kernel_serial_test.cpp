@@ -1,0 +1,705 @@
+// The kernel serial back end: finding FTDI ttys in sysfs, and talking through a
+// tty, with a pseudo-terminal standing in for ftdi_sio's /dev/ttyUSBn.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "app/log.h"
+#include "link/connection.h"
+#include "link/d2xx.h"
+#include "link/drivers/d2xx_library.h"
+#include "link/drivers/kernel_serial.h"
+#include "link/drivers/sysfs_enum.h"
+#include "link/drivers/system_driver.h"
+#include "protocol/settings.h"
+#include "support/session.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Every byte value, over and over.
+std::string allBytes(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(i & 0xff);
+    return s;
+}
+
+// One USB serial port as sysfs shows it.
+struct UsbTty {
+    std::string tty = "ttyUSB0";
+    std::string usb = "1-2"; // the USB device's directory: bus-port.port...
+    std::string vendor = "0403";
+    std::string product = "6001";
+    std::optional<std::string> productName = "FT245R USB FIFO";
+    std::string serial = "A50285BI";
+    std::string bcdDevice = "0600";
+};
+
+// A sysfs tree and a device folder in a temporary folder, linked the way the
+// kernel links them.
+class FakeTree {
+  public:
+    FakeTree() {
+        char pattern[] = "/tmp/shedmate-kernel-serial-XXXXXX";
+        base_ = ::mkdtemp(pattern);
+        fs::create_directories(sys() / "class/tty");
+        fs::create_directories(dev());
+    }
+    ~FakeTree() {
+        std::error_code ignored;
+        fs::remove_all(base_, ignored);
+    }
+    FakeTree(const FakeTree&) = delete;
+    FakeTree& operator=(const FakeTree&) = delete;
+
+    fs::path base() const { return base_; }
+    fs::path sys() const { return base_ / "sys"; }
+    fs::path dev() const { return base_ / "dev"; }
+
+    void add(const UsbTty& t) {
+        fs::path usbDir = sys() / "devices/pci0000:00/0000:00:14.0/usb1" / t.usb;
+        fs::create_directories(usbDir);
+        writeFile(usbDir / "idVendor", t.vendor + "\n");
+        writeFile(usbDir / "idProduct", t.product + "\n");
+        writeFile(usbDir / "bcdDevice", t.bcdDevice + "\n");
+        writeFile(usbDir / "serial", t.serial + "\n");
+        if (t.productName)
+            writeFile(usbDir / "product", *t.productName + "\n");
+        fs::path port = usbDir / (t.usb + ":1.0") / t.tty;
+        writeFile(latencyTimer(t), "16\n");
+        linkTty(t.tty, port);
+    }
+
+    // A tty with no USB device above it.
+    void addPlatformTty(const std::string& tty) {
+        linkTty(tty, sys() / "devices/platform/serial8250" / tty);
+    }
+
+    fs::path latencyTimer(const UsbTty& t) const {
+        fs::path port =
+            sys() / "devices/pci0000:00/0000:00:14.0/usb1" / t.usb / (t.usb + ":1.0") / t.tty;
+        fs::create_directories(port);
+        return port / "latency_timer";
+    }
+
+    // The device node: a link to whatever stands in for the tty.
+    void node(const std::string& tty, const std::string& target) {
+        fs::create_symlink(target, dev() / tty);
+    }
+
+  private:
+    void linkTty(const std::string& tty, const fs::path& port) {
+        fs::path classDir = port / "tty" / tty;
+        fs::create_directories(classDir);
+        fs::create_directory_symlink("../../../" + tty, classDir / "device");
+        fs::create_directory_symlink(fs::relative(classDir, sys() / "class/tty"),
+                                     sys() / "class/tty" / tty);
+    }
+
+    fs::path base_;
+};
+
+// Runs in another folder for its lifetime, so that Shedmate.log is the test's
+// own even when ctest runs several tests at once.
+class WorkIn {
+  public:
+    explicit WorkIn(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+    ~WorkIn() { fs::current_path(old_); }
+    WorkIn(const WorkIn&) = delete;
+    WorkIn& operator=(const WorkIn&) = delete;
+
+  private:
+    fs::path old_;
+};
+
+std::vector<std::string> namesOf(const std::vector<SerialDevice>& devices) {
+    std::vector<std::string> names;
+    for (const auto& d : devices)
+        names.push_back(d.name);
+    return names;
+}
+
+// A pseudo-terminal: the program gets the slave, the test the master. The
+// test keeps a slave fd of its own so it can look at the terminal settings.
+class Pty {
+  public:
+    Pty() {
+        char name[128] = {};
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) == 0)
+            path_ = name;
+        if (master_ >= 0)
+            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() {
+        closeMaster();
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    bool ok() const { return master_ >= 0 && slave_ >= 0; }
+    const std::string& path() const { return path_; }
+    int master() const { return master_; }
+    int slave() const { return slave_; }
+
+    // What an unplugged FT245R looks like from the tty side: a hang-up.
+    void closeMaster() {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+    bool send(const std::string& bytes) {
+        size_t done = 0;
+        auto start = Clock::now();
+        while (done < bytes.size() && msSince(start) < 3000) {
+            ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done == bytes.size();
+    }
+
+    // Reads until `want` bytes have come, or timeoutMs of silence.
+    std::string receive(size_t want, int timeoutMs = 2000) {
+        std::string got;
+        char buf[4096];
+        while (got.size() < want) {
+            pollfd pfd{master_, POLLIN, 0};
+            if (::poll(&pfd, 1, timeoutMs) <= 0)
+                break;
+            ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            got.append(buf, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+const Driver& ks() {
+    return *kernelSerialDriver();
+}
+
+// Reads through the driver as the receiving thread does, until `want` bytes.
+std::string readThroughDriver(FT_HANDLE h, size_t want, int timeoutMs = 2000) {
+    std::string got;
+    auto start = Clock::now();
+    while (got.size() < want && msSince(start) < timeoutMs) {
+        DWORD rx = 0, tx = 0, events = 0;
+        if (ks().getStatus(h, &rx, &tx, &events) != FT_OK)
+            break;
+        if (rx == 0) {
+            ks().waitForRx(h, 10);
+            continue;
+        }
+        char buf[512];
+        DWORD n = 0;
+        if (ks().read(h, buf, std::min<DWORD>(rx, sizeof buf), &n) != FT_OK)
+            break;
+        got.append(buf, n);
+    }
+    return got;
+}
+
+bool sameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Enumeration
+
+TEST(KernelSerialEnum, ListsAnFt245rAsFtdiLibraryWould) {
+    FakeTree tree;
+    tree.add(UsbTty{});
+    auto devices = enumerateFtdiTtys(tree.sys(), tree.dev());
+    ASSERT_EQ(devices.size(), 1u);
+    const SerialDevice& d = devices[0];
+    EXPECT_EQ(d.name, "ttyUSB0");
+    EXPECT_EQ(d.node, (tree.dev() / "ttyUSB0").string());
+    EXPECT_EQ(fs::canonical(d.latencyTimer), fs::canonical(tree.latencyTimer(UsbTty{})));
+    EXPECT_STREQ(d.info.Description, "FT245R USB FIFO");
+    EXPECT_STREQ(d.info.SerialNumber, "A50285BI");
+    EXPECT_EQ(d.info.ID, 0x04036001u);
+    EXPECT_EQ(d.info.LocId, 0x01200000u);
+    EXPECT_EQ(d.info.Type, 5u);
+    EXPECT_EQ(d.info.Flags, 0u);
+    EXPECT_EQ(d.info.ftHandle, nullptr);
+}
+
+TEST(KernelSerialEnum, OrdersByTtyNumberAndSkipsWhatIsNotFtdi) {
+    FakeTree tree;
+    UsbTty tenth;
+    tenth.tty = "ttyUSB10";
+    tenth.usb = "3-1.4.2";
+    tree.add(tenth);
+    UsbTty second;
+    second.tty = "ttyUSB2";
+    second.usb = "1-1";
+    second.product = "6015";
+    tree.add(second);
+    UsbTty silabs;
+    silabs.tty = "ttyUSB1";
+    silabs.usb = "1-3";
+    silabs.vendor = "10c4";
+    silabs.productName = "CP2102 USB to UART Bridge Controller";
+    tree.add(silabs);
+    tree.addPlatformTty("ttyUSB3");
+    tree.addPlatformTty("ttyS0");
+
+    auto devices = enumerateFtdiTtys(tree.sys(), tree.dev());
+    EXPECT_EQ(namesOf(devices), (std::vector<std::string>{"ttyUSB2", "ttyUSB10"}));
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].info.ID, 0x04036015u);
+    EXPECT_EQ(devices[0].info.LocId, 0x01100000u);
+    EXPECT_EQ(devices[1].info.LocId, 0x03142000u);
+
+    EXPECT_TRUE(enumerateFtdiTtys((tree.base() / "no-such-sys").string()).empty());
+}
+
+TEST(KernelSerialEnum, ToleratesMissingAndOverlongStrings) {
+    FakeTree tree;
+    UsbTty bare;
+    bare.productName.reset();
+    bare.bcdDevice = "0400";
+    tree.add(bare);
+    UsbTty wordy;
+    wordy.tty = "ttyUSB1";
+    wordy.usb = "1-4";
+    wordy.productName = std::string(70, 'p');
+    wordy.serial = std::string(20, 's');
+    tree.add(wordy);
+    UsbTty renamed; // an R-series chip with a product string of its maker's
+    renamed.tty = "ttyUSB2";
+    renamed.usb = "1-5";
+    renamed.productName = "Weftrix loom link";
+    tree.add(renamed);
+
+    auto devices = enumerateFtdiTtys(tree.sys(), tree.dev());
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_STREQ(devices[0].info.Description, "");
+    EXPECT_EQ(devices[0].info.Type, 0u);
+    EXPECT_EQ(std::string(devices[1].info.Description), std::string(63, 'p'));
+    EXPECT_EQ(std::string(devices[1].info.SerialNumber), std::string(15, 's'));
+    EXPECT_EQ(devices[2].info.Type, 5u);
+}
+
+TEST(KernelSerialEnum, MarksADeviceHeldOpen) {
+    FakeTree tree;
+    tree.add(UsbTty{});
+    fs::path stand = tree.base() / "stand-in";
+    writeFile(stand, "");
+    tree.node("ttyUSB0", stand.string());
+
+    EXPECT_EQ(enumerateFtdiTtys(tree.sys(), tree.dev())[0].info.Flags, 0u);
+    int fd = ::open(stand.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(enumerateFtdiTtys(tree.sys(), tree.dev())[0].info.Flags, 1u);
+    ::close(fd);
+    EXPECT_EQ(enumerateFtdiTtys(tree.sys(), tree.dev())[0].info.Flags, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// One port, through a pseudo-terminal
+
+class KernelSerialPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetProgramState();
+        ASSERT_TRUE(pty.ok());
+        ASSERT_EQ(kernelSerialOpenPath(pty.path().c_str(), &handle), FT_OK);
+        ASSERT_NE(handle, nullptr);
+    }
+    void TearDown() override {
+        if (handle)
+            ks().close(handle);
+    }
+    void closeHandle() {
+        EXPECT_EQ(ks().close(handle), FT_OK);
+        handle = nullptr;
+    }
+
+    Pty pty;
+    FT_HANDLE handle = nullptr;
+};
+
+TEST_F(KernelSerialPort, PassesEveryByteUntouchedAndRestoresTheTerminal) {
+    closeHandle();
+    termios before;
+    ASSERT_EQ(::tcgetattr(pty.slave(), &before), 0);
+    // A fresh pty is in cooked mode: echo, line editing, CR/LF translation.
+    ASSERT_TRUE(before.c_lflag & ECHO);
+    ASSERT_EQ(kernelSerialOpenPath(pty.path().c_str(), &handle), FT_OK);
+    ks().setTimeouts(handle, 500, 500);
+
+    termios raw;
+    ASSERT_EQ(::tcgetattr(pty.slave(), &raw), 0);
+    EXPECT_EQ(raw.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(raw.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF), 0u);
+    EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+    EXPECT_EQ(raw.c_cflag & (CSIZE | CLOCAL | CREAD | CRTSCTS | PARENB),
+              static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
+
+    std::string bytes = allBytes(512);
+    ASSERT_TRUE(pty.send(bytes));
+    EXPECT_EQ(readThroughDriver(handle, bytes.size()), bytes);
+
+    DWORD written = 0;
+    ASSERT_EQ(ks().write(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written), FT_OK);
+    EXPECT_EQ(written, bytes.size());
+    // More than was written would be an echo of what came in.
+    EXPECT_EQ(pty.receive(bytes.size() + 1, 200), bytes);
+
+    closeHandle();
+    termios after;
+    ASSERT_EQ(::tcgetattr(pty.slave(), &after), 0);
+    EXPECT_TRUE(sameSettings(before, after));
+}
+
+TEST_F(KernelSerialPort, ReadsWhatIsWaitingAndWaitsOnlyWhenNothingIs) {
+    ks().setTimeouts(handle, 150, 150);
+    char buf[128];
+    DWORD got = 99;
+    auto start = Clock::now();
+    EXPECT_EQ(ks().read(handle, buf, sizeof buf, &got), FT_OK);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(msSince(start), 140);
+    EXPECT_LT(msSince(start), 1500);
+
+    ASSERT_TRUE(pty.send("<ready><hostn"));
+    DWORD rx = 0, tx = 0, events = 0;
+    EXPECT_TRUE(
+        eventually([&] { return ks().getStatus(handle, &rx, &tx, &events) == FT_OK && rx == 13; }));
+    ASSERT_EQ(ks().read(handle, buf, 4, &got), FT_OK);
+    EXPECT_EQ(std::string(buf, got), "<rea");
+    ASSERT_EQ(ks().getStatus(handle, &rx, &tx, &events), FT_OK);
+    EXPECT_EQ(rx, 9u);
+    // Asked for more than there is: the rest at once, no waiting for the time-out.
+    start = Clock::now();
+    ASSERT_EQ(ks().read(handle, buf, sizeof buf, &got), FT_OK);
+    EXPECT_EQ(std::string(buf, got), "dy><hostn");
+    EXPECT_LT(msSince(start), 100);
+}
+
+TEST_F(KernelSerialPort, WriteTakesWhatFitsAndGivesUpAtItsTimeOut) {
+    ks().setTimeouts(handle, 100, 100);
+    const std::string data = allBytes(256 * 1024);
+    size_t sent = 0;
+    DWORD written = 0;
+    // Nobody reads the other end: the first write fills what buffers there are.
+    ASSERT_EQ(ks().write(handle, data.data(), static_cast<DWORD>(data.size()), &written), FT_OK);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, data.size());
+    sent += written;
+
+    long long stalledMs = -1;
+    for (int i = 0; i < 20 && stalledMs < 0; ++i) {
+        auto start = Clock::now();
+        ASSERT_EQ(ks().write(handle, data.data() + sent, static_cast<DWORD>(data.size() - sent),
+                             &written),
+                  FT_OK);
+        if (written == 0)
+            stalledMs = msSince(start);
+        sent += written;
+    }
+    EXPECT_GE(stalledMs, 90);
+    EXPECT_LT(stalledMs, 1000);
+
+    // Once the far end reads, the rest goes on where it stopped.
+    std::string arrived;
+    std::thread drain([&] { arrived = pty.receive(data.size(), 3000); });
+    auto start = Clock::now();
+    while (sent < data.size() && msSince(start) < 5000) {
+        ASSERT_EQ(ks().write(handle, data.data() + sent, static_cast<DWORD>(data.size() - sent),
+                             &written),
+                  FT_OK);
+        sent += written;
+    }
+    drain.join();
+    EXPECT_EQ(sent, data.size());
+    EXPECT_TRUE(arrived == data) << "arrived " << arrived.size() << " bytes";
+}
+
+TEST_F(KernelSerialPort, UnpluggedDeviceFailsWithIoErrorAtOnce) {
+    ks().setTimeouts(handle, 2000, 1000);
+    pty.closeMaster();
+
+    auto start = Clock::now();
+    EXPECT_EQ(ks().waitForRx(handle, 1000), FT_OK);
+    EXPECT_LT(msSince(start), 500);
+    DWORD rx = 0, tx = 0, events = 0;
+    EXPECT_EQ(ks().getStatus(handle, &rx, &tx, &events), FT_IO_ERROR);
+    char buf[16];
+    DWORD n = 0;
+    start = Clock::now();
+    EXPECT_EQ(ks().read(handle, buf, sizeof buf, &n), FT_IO_ERROR);
+    EXPECT_EQ(ks().write(handle, "close\n", 6, &n), FT_IO_ERROR);
+    EXPECT_LT(msSince(start), 500);
+    closeHandle();
+}
+
+TEST_F(KernelSerialPort, ReadAloneNoticesTheUnplug) {
+    // With no wait for arriving bytes before it, the read itself must notice.
+    ks().setTimeouts(handle, 2000, 1000);
+    pty.closeMaster();
+    char buf[16];
+    DWORD n = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(ks().read(handle, buf, sizeof buf, &n), FT_IO_ERROR);
+    EXPECT_LT(msSince(start), 500);
+}
+
+TEST_F(KernelSerialPort, OpenRefusalsAreExplainedOnTheConsole) {
+    ConsoleCapture console;
+    FT_HANDLE second = reinterpret_cast<FT_HANDLE>(1);
+    EXPECT_EQ(kernelSerialOpenPath(pty.path().c_str(), &second), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(second, nullptr);
+    std::string out = console.output();
+    EXPECT_NE(out.find("ERROR: " + pty.path() + " is in use by another program"), std::string::npos)
+        << out;
+
+    // Released with the first handle.
+    closeHandle();
+    ASSERT_EQ(kernelSerialOpenPath(pty.path().c_str(), &handle), FT_OK);
+
+    FakeTree tree;
+    fs::path plain = tree.base() / "plain-file";
+    writeFile(plain, "");
+    EXPECT_EQ(kernelSerialOpenPath(plain.c_str(), &second), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(kernelSerialOpenPath((tree.dev() / "ttyUSB7").c_str(), &second),
+              FT_DEVICE_NOT_OPENED);
+    out = console.output();
+    EXPECT_NE(out.find("cannot use " + plain.string() + ": not a serial device"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("cannot open " + (tree.dev() / "ttyUSB7").string() +
+                       ": No such file or directory"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(countOf(out, "\n"), 3);
+}
+
+// ---------------------------------------------------------------------------
+// The whole program against a controller played on the master side
+
+// Answers as the loom controller does, each reply dribbled out a few bytes at
+// a time so that reads end in the middle of messages.
+class PtyLoom {
+  public:
+    explicit PtyLoom(Pty& pty) : pty_(pty), thread_([this] { run(); }) {}
+    ~PtyLoom() { stop(); }
+
+    void unplug() {
+        stop();
+        pty_.closeMaster();
+    }
+
+    std::string received() {
+        std::lock_guard<std::mutex> lock(m_);
+        return received_;
+    }
+
+  private:
+    void stop() {
+        stopping_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    void run() {
+        std::string line;
+        char buf[256];
+        while (!stopping_) {
+            pollfd pfd{pty_.master(), POLLIN, 0};
+            if (::poll(&pfd, 1, 10) <= 0)
+                continue;
+            ssize_t n = ::read(pty_.master(), buf, sizeof buf);
+            if (n <= 0)
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(m_);
+                received_.append(buf, static_cast<size_t>(n));
+            }
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] != '\n') {
+                    line += buf[i];
+                    continue;
+                }
+                answer(line);
+                line.clear();
+            }
+        }
+    }
+
+    void answer(const std::string& line) {
+        if (line.empty())
+            dribble("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n"
+                    "<Password: LOOM-7, 4.5v2.18>\r\n");
+        else if (line == "tulip")
+            dribble("<ready>\r\n");
+        else if (line == "<netstatus/>")
+            dribble("<netstatus>\r\n<hostname=\"LOOM-7\"/>\r\n<state=\"CONNECTED\"/>\r\n"
+                    "<dhcp=\"DHCP_ON\"/>\r\n<wifi=\"WIFI_ON\"/>\r\n"
+                    "<current=\"192.0.2.20\"/>\r\n<static=\"0.0.0.0\"/>\r\n<ready>\r\n");
+        else if (line == "<wifistatus/>")
+            dribble("<wifistatus>\r\n<ssid=\"Weavers\"/>\r\n<encryption=\"WPA2\"/>\r\n"
+                    "</wifistatus>\r\n<ready>\r\n");
+        else if (line == "close")
+            dribble("<closing connection>\r\n");
+        else
+            dribble("<error unknown command>\r\n");
+    }
+
+    void dribble(const std::string& reply) {
+        for (size_t at = 0; at < reply.size(); at += 5) {
+            pty_.send(reply.substr(at, 5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    Pty& pty_;
+    std::mutex m_;
+    std::string received_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+class KernelSerialSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetProgramState();
+        ASSERT_TRUE(pty.ok());
+        tree.add(UsbTty{});
+        tree.node("ttyUSB0", pty.path());
+        kernelSerialSetRoots(tree.sys(), tree.dev());
+        installDriver(kernelSerialDriver());
+    }
+    void TearDown() override {
+        kernelSerialSetRoots("/sys", "/dev");
+        logClose();
+    }
+
+    Pty pty;
+    FakeTree tree;
+    WorkIn work{tree.base()};
+};
+
+TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
+    PtyLoom loom(pty);
+    ConsolePipe console;
+    SessionThread run;
+    ASSERT_TRUE(console.waitForOutput("Or enter 'a' for apply", 5000)) << console.output();
+    std::string out = console.output();
+    EXPECT_NE(out.find("Loom Name [1]: LOOM-7"), std::string::npos) << out;
+    EXPECT_NE(out.find("Network Name [3]: Weavers"), std::string::npos) << out;
+    EXPECT_NE(out.find("Current Address: 192.0.2.20"), std::string::npos) << out;
+
+    // The controller's last "<ready>" may still be on its way after the menu.
+    ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }));
+    console.type("q\n");
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 0);
+    EXPECT_TRUE(eventually([&] { return loom.received().find("close\n") != std::string::npos; }));
+    // What comes after is the terminal's own business: once the program has
+    // closed it and put back its cooked settings, the test's slave fd still
+    // keeps it alive and echoes the controller's farewell.
+    const std::string conversation = "\ntulip\n<netstatus/>\n<wifistatus/>\nclose\n";
+    EXPECT_EQ(loom.received().substr(0, conversation.size()), conversation);
+
+    std::string log = readLog();
+    EXPECT_NE(log.find("Description=FT245R USB FIFO"), std::string::npos) << log;
+    EXPECT_NE(log.find("FT_Open succeeded"), std::string::npos) << log;
+    EXPECT_EQ(readFile(tree.latencyTimer(UsbTty{})), "2\n");
+}
+
+TEST_F(KernelSerialSession, UnplugAtTheMenuEndsTheRunWithStatusOne) {
+    PtyLoom loom(pty);
+    ConsolePipe console;
+    SessionThread run;
+    ASSERT_TRUE(console.waitForOutput("Or enter 'a' for apply", 5000)) << console.output();
+
+    loom.unplug();
+    ASSERT_TRUE(eventually([] { return readerFinished(); }, 3000));
+    // The menu waits for an answer before it looks at the link again.
+    console.type("\n");
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 1);
+    EXPECT_TRUE(console.waitForOutput("The connection to the loom was lost")) << console.output();
+    std::string log = readLog();
+    EXPECT_NE(log.find("returned 4\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("connection to the loom lost"), std::string::npos) << log;
+}
+
+TEST(KernelSerialChoice, WithoutFtdiLibraryTheKernelDevicesAreUsedQuietly) {
+    std::string why;
+    if (d2xxLibraryLoadQuiet(why))
+        GTEST_SKIP() << "libftd2xx.so is installed on this machine";
+    resetProgramState();
+    FakeTree empty;
+    WorkIn work(empty.base());
+    kernelSerialSetRoots(empty.sys(), empty.dev());
+    installDriver(systemDriver());
+    {
+        ConsoleCapture console;
+        SessionThread run;
+        ASSERT_TRUE(run.join());
+        EXPECT_EQ(run.exitStatus(), 1);
+        std::string out = console.output();
+        EXPECT_NE(out.find("ERROR: no FTDI USB serial device (/dev/ttyUSB*) found."),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("ERROR: FT_Open returned: 2\n"), std::string::npos) << out;
+        EXPECT_EQ(countOf(out, "ERROR:"), 2) << out;
+    }
+    std::string log = readLog();
+    EXPECT_EQ(countOf(log, "driver: "), 1) << log;
+    EXPECT_NE(log.find("driver: kernel serial devices (ftdi_sio), libftd2xx.so not loaded: "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ERROR: no FTDI USB serial device"), std::string::npos) << log;
+    // The optional operations come with the choice.
+    EXPECT_EQ(systemDriver()->waitForRx, kernelSerialDriver()->waitForRx);
+    EXPECT_EQ(systemDriver()->setLatencyTimer, kernelSerialDriver()->setLatencyTimer);
+    kernelSerialSetRoots("/sys", "/dev");
+}
+
+} // namespace
