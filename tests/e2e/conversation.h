@@ -1,0 +1,96 @@
+// The controller's half of the usual conversation, played by a test, and the
+// console texts the operator sees.
+#pragma once
+
+#include <string>
+
+#include "harness.h"
+
+namespace e2e {
+
+// What the controller reports about itself.
+struct LoomReport {
+    std::string hostname = "LOOM-7";
+    std::string state = "CONNECTED";
+    std::string dhcp = "DHCP_ON";
+    std::string wifi = "WIFI_ON";
+    std::string current = "192.168.1.23";
+    std::string staticAddress = "192.168.1.50";
+    std::string ssid = "Weaving-Hall";
+    std::string encryption = "WPA2";
+};
+
+inline const std::string menuPrompt = "\n\tEnter the number of the field you would like to change\n"
+                                      "\tOr enter 'a' for apply, 'q' for quit: ";
+
+inline const std::string chooserPrompt =
+    "\tOr enter 'a' for apply, or 'q' for quit, or 's' for scan: ";
+
+inline const std::string linkLostLine =
+    "\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n";
+
+// The status screen, every colon in column 29.
+inline std::string statusScreen(const LoomReport& r, const std::string& version = "2.18") {
+    return "\n\n\t\t\tCurrent Status\n"
+           "               Current State: " +
+           r.state +
+           "\n"
+           "             Current Address: " +
+           r.current +
+           "\n"
+           "\n"
+           "               Loom Name [1]: " +
+           r.hostname + " - Version: " + version +
+           "\n"
+           "         Enable Wireless [2]: " +
+           r.wifi +
+           "\n"
+           "            Network Name [3]: " +
+           r.ssid +
+           "\n"
+           "  Acquire Address (DHCP) [4]: " +
+           r.dhcp +
+           "\n"
+           "          Static Address [5]: " +
+           r.staticAddress + "\n";
+}
+
+// Answers "<netstatus/>" and "<wifistatus/>" as they come, one message per
+// read, with one message split over two reads.
+inline testing::AssertionResult reportStatus(ShedmateRun& run, const LoomReport& r) {
+    if (auto ok = run.expectWire("<netstatus/>\n"); !ok)
+        return ok;
+    run.send("<netstatus>\r\n");
+    run.send("<hostname=\"" + r.hostname + "\"/>\r\n");
+    run.send("<state=\"" + r.state + "\"/>\r\n<dhcp=\"" + r.dhcp + "\"/>\r\n");
+    run.send("<wifi=\"" + r.wifi + "\"/>\r\n<cur");
+    run.send("rent=\"" + r.current + "\"/>\r\n");
+    run.send("<static=\"" + r.staticAddress + "\"/>\r\n");
+    run.send("<ready>\r\n");
+    if (auto ok = run.expectWire("<wifistatus/>\n"); !ok)
+        return ok;
+    run.send("<wifistatus>\r\n<ssid=\"" + r.ssid + "\"/>\r\n");
+    run.send("<encryption=\"" + r.encryption + "\"/>\r\n");
+    run.send("</wifistatus>\r\n<ready>\r\n");
+    // The menu shows at "</wifistatus"; an answer typed before "<ready>" is
+    // handled would find the controller still busy.
+    return run.expectDrained();
+}
+
+// From the library's connection to the finished status report.
+inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}) {
+    if (auto ok = run.acceptLoom(); !ok)
+        return ok;
+    if (auto ok = run.expectWire("\n"); !ok)
+        return ok;
+    // The banner arrives in two pieces, with the controller's own log chatter.
+    run.send("<Weftrix loom contr");
+    run.send("oller: " + r.hostname + ", 4.5v2.18>\r\n<log boot complete>\r\n");
+    run.send("<Password: " + r.hostname + ", 4.5v2.18>\r\n");
+    if (auto ok = run.expectWire("tulip\n"); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    return reportStatus(run, r);
+}
+
+} // namespace e2e

@@ -1,0 +1,131 @@
+// Runs a built Shedmate executable the way a technician does: as a child
+// process with its console on pipes, in a fresh working folder, against the
+// virtual loom library found first on LD_LIBRARY_PATH. In scripted mode the
+// test plays the controller through the library's socket (script_link.h).
+//
+// Every wait is bounded: a program that hangs fails the test and is killed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+constexpr int defaultTimeoutMs = 10000;
+
+// Paths of the executables under test and of the library's folder.
+std::string shedmatePath();
+std::string demoPath(); // "" when shedmate-demo is not built
+std::string vloomDir();
+
+struct RunOptions {
+    std::string executable = shedmatePath();
+    // Scripted: the library connects to the test; otherwise the model answers.
+    bool scripted = true;
+    std::vector<std::pair<std::string, std::string>> env;
+};
+
+class ShedmateRun {
+  public:
+    explicit ShedmateRun(RunOptions options = {});
+    ~ShedmateRun();
+    ShedmateRun(const ShedmateRun&) = delete;
+    ShedmateRun& operator=(const ShedmateRun&) = delete;
+
+    // --- the operator's side
+    void type(const std::string& text);
+    void closeInput();
+    // Waits for needle in the console output after the point the previous
+    // expectOutput matched, and moves that point past it.
+    testing::AssertionResult expectOutput(const std::string& needle,
+                                          int timeoutMs = defaultTimeoutMs);
+    // Like expectOutput, but the output must continue with exactly `text`.
+    testing::AssertionResult expectOutputNext(const std::string& text,
+                                              int timeoutMs = defaultTimeoutMs);
+    std::string output();
+    // Output after the point the last expectation matched.
+    std::string unreadOutput();
+
+    // --- the controller's side (scripted mode)
+    // Accepts the library's connection; the index FT_Open was called with.
+    testing::AssertionResult acceptLoom(int timeoutMs = defaultTimeoutMs);
+    int openedIndex() const { return openedIndex_; }
+    // The program's next bytes on the wire must be exactly `bytes`.
+    testing::AssertionResult expectWire(const std::string& bytes, int timeoutMs = defaultTimeoutMs);
+    // Nothing more reaches the wire for quietMs.
+    testing::AssertionResult expectWireQuiet(int quietMs = 150);
+    std::string wire();
+    // The size of every FT_Write the library accepted, in order.
+    std::vector<size_t> writeSizes();
+    // Bytes for the program, read as one piece (or more, if it asks for less).
+    void send(const std::string& chunk);
+    // The program has read everything sent so far and polled again, so it has
+    // handled it: an operator typing now cannot overtake the controller.
+    testing::AssertionResult expectDrained(int timeoutMs = defaultTimeoutMs);
+    // Control frames, each waited for until the library has it in force.
+    testing::AssertionResult unplug(uint32_t failing); // script::fail* bits
+    testing::AssertionResult failWrites(uint32_t status);
+    testing::AssertionResult zeroWrites(uint32_t count);
+    testing::AssertionResult maxWrite(uint32_t bytes);
+    // The library reported FT_Close.
+    testing::AssertionResult expectDeviceClosed(int timeoutMs = defaultTimeoutMs);
+
+    // --- the process
+    // The exit status, or a failure (and a killed child) after timeoutMs.
+    testing::AssertionResult expectExit(int status, int timeoutMs = defaultTimeoutMs);
+    bool running();
+    std::string workDir() const { return workDir_; }
+    std::string log() const;
+    // Waits for needle in Shedmate.log; only lines the program flushes at once
+    // show up while it runs.
+    testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
+    std::string stderrText() const;
+
+  private:
+    void spawn(const RunOptions& options);
+    void readStdout();
+    void readSocket();
+    testing::AssertionResult control(char type, uint32_t value);
+    std::string diagnostics();
+    void reap(bool block);
+
+    std::string workDir_;
+    std::string socketPath_;
+    int listenFd_ = -1;
+    int loomFd_ = -1;
+    int stdinFd_ = -1;
+    int stdoutFd_ = -1;
+    pid_t pid_ = -1;
+    int waitStatus_ = 0;
+    bool exited_ = false;
+    int openedIndex_ = -1;
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::string output_; // guarded by mutex_, as are the fields below
+    size_t outputCursor_ = 0;
+    std::string wire_;
+    size_t wireCursor_ = 0;
+    std::vector<size_t> writeSizes_;
+    std::vector<char> acks_;
+    uint32_t chunksSent_ = 0;
+    uint32_t chunksDrained_ = 0;
+    bool opened_ = false;
+    bool closedReported_ = false;
+    bool socketEnded_ = false;
+    bool stdoutEnded_ = false;
+
+    std::mutex sendMutex_;
+    std::thread stdoutThread_;
+    std::thread socketThread_;
+};
+
+} // namespace e2e

@@ -1,0 +1,287 @@
+// Whole sessions of the real shedmate executable against a controller played
+// by the test: what the operator sees, what goes over the wire, what is logged.
+#include <fstream>
+
+#include "conversation.h"
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+// Everything between "Please wait " and the next screen must be progress dots.
+int dotsAfterPleaseWait(const std::string& out) {
+    size_t from = out.find("\n\nPlease wait ");
+    if (from == std::string::npos)
+        return -1;
+    from += 14;
+    size_t to = out.find("\n\n\t\t\tCurrent Status", from);
+    std::string between = out.substr(from, to - from);
+    if (between.find_first_not_of('.') != std::string::npos)
+        return -1;
+    return static_cast<int>(between.size());
+}
+
+// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
+// then the end of the network restart.
+testing::AssertionResult playApply(ShedmateRun& run, const std::vector<std::string>& changes) {
+    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
+        return ok;
+    for (const std::string& change : changes) {
+        if (auto ok = run.expectWireQuiet(); !ok)
+            return ok;
+        run.send("<ready>\r\n");
+        if (auto ok = run.expectWire(change); !ok)
+            return ok;
+    }
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    if (auto ok = run.expectWire("<netup/>\n"); !ok)
+        return ok;
+    run.send("<please wait>\r\n");
+    // The wait goes on until the network is back.
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    return testing::AssertionSuccess();
+}
+
+TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    // Nothing is printed before the first report is complete.
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    run.type("1\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tNew Loom Name: "));
+    run.type("LOOM-9\n");
+    LoomReport edited = loom;
+    edited.hostname = "LOOM-9";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    // An edit stays in the program until it is applied.
+    ASSERT_TRUE(run.expectWireQuiet());
+
+    run.type("a\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\nPlease wait ."));
+    ASSERT_TRUE(run.expectWire("<netdown/>\n"));
+    ASSERT_TRUE(run.expectWireQuiet());
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netconfig hostname=\"LOOM-9\" />\n"));
+    ASSERT_TRUE(run.expectWireQuiet());
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netup/>\n"));
+    run.send("<please wait>\r\n");
+    // A dot every two seconds while the controller restarts its network.
+    ASSERT_TRUE(run.expectOutputNext(".", 3500));
+    ASSERT_TRUE(run.expectWireQuiet());
+    run.send("<ready>\r\n");
+
+    LoomReport back = edited;
+    back.current = "192.168.1.24";
+    ASSERT_TRUE(reportStatus(run, back));
+    ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
+    EXPECT_GE(dotsAfterPleaseWait(run.output()), 2) << run.output();
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_TRUE(run.expectWireQuiet(0));
+
+    std::string log = run.log();
+    EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
+    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("applyChanges(): no reason to send wificonfig\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("clearing wait\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-9\"/>\n"), std::string::npos) << log;
+    // The controller's own log lines never reach the program's.
+    EXPECT_EQ(log.find("boot complete"), std::string::npos) << log;
+    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+}
+
+TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    LoomReport edited = loom;
+    run.type("2\n");
+    edited.wifi = "WIFI_OFF";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    run.type("4\n");
+    edited.dhcp = "DHCP_OFF";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    run.type("5\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tNew Static Address: "));
+    run.type("10.0.0.7\n");
+    edited.staticAddress = "10.0.0.7";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+
+    // A quote would end the attribute early on the wire: refused, name kept.
+    run.type("1\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tNew Loom Name: "));
+    run.type("LOOM\"9\n");
+    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + menuPrompt));
+
+    run.type("x\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tCommand not understood: x\n\n" + statusScreen(edited) +
+                                     menuPrompt));
+
+    run.type("a\n");
+    ASSERT_TRUE(playApply(
+        run, {"<netconfig dhcp=\"DHCP_OFF\" wifi=\"WIFI_OFF\" address=\"10.0.0.7\" />\n"}));
+    LoomReport back = edited;
+    back.state = "WIFI_OFF";
+    back.current = "10.0.0.7";
+    ASSERT_TRUE(reportStatus(run, back));
+    ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+
+    std::string log = run.log();
+    EXPECT_NE(log.find("set: WIFI_OFF\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("set: DHCP_OFF\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("set static address: 10.0.0.7\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("set hostname:"), std::string::npos) << log;
+}
+
+TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    // An open network: chosen without a passphrase.
+    run.type("3\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+    run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-48,WPA2\"/>\r\n");
+    run.send("<net=\"Guest,-71,NONE\"/>\r\n<ready>\r\n");
+    ASSERT_TRUE(run.expectOutputNext(
+        "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n" + chooserPrompt));
+    run.type("2\n");
+    LoomReport edited = loom;
+    edited.ssid = "Guest";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+
+    // 's' asks again; the new list replaces the old one.
+    run.type("3\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+    run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-50,WPA2\"/>\r\n<ready>\r\n");
+    ASSERT_TRUE(
+        run.expectOutputNext("\tAvailable networks:\n\t\t[1] Weaving-Hall\n" + chooserPrompt));
+    run.type("s\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+    run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-50,WPA2\"/>\r\n<net=\"Guest,-70,NONE\"/>\r\n");
+    run.send("<net=\"Dye House,-80, WPA \"/>\r\n<ready>\r\n");
+    ASSERT_TRUE(run.expectOutputNext(
+        "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n\t\t[3] Dye House\n" +
+        chooserPrompt));
+    run.type("3\n");
+    ASSERT_TRUE(run.expectOutputNext(
+        "\n\tThe network you have chosen (Dye House) requires a passphrase\n\tPassphrase: "));
+    run.type("weft&warp 42\n");
+    edited.ssid = "Dye House";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+
+    run.type("a\n");
+    ASSERT_TRUE(playApply(
+        run,
+        {"<wificonfig ssid=\"Dye House\" encryption=\"WPA\" passphrase=\"weft&warp 42\" />\n"}));
+    LoomReport back = edited;
+    back.encryption = "WPA";
+    ASSERT_TRUE(reportStatus(run, back));
+    ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+
+    std::string log = run.log();
+    EXPECT_EQ(log.find("weft&warp"), std::string::npos) << log;
+    EXPECT_NE(log.find("set ssid: Guest\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("set ssid: Dye House\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<wificonfig ssid=\"Dye House\" encryption=\"WPA\""), std::string::npos)
+        << log;
+}
+
+TEST(Session, FirmwareUploadSendsCommandThenExactImage) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    // Every byte value, line ends and NULs included, must arrive untouched.
+    std::string image;
+    for (int i = 0; i < 700; ++i)
+        image += static_cast<char>((i * 7 + i / 256) & 0xff);
+    image += "\r\n\x1a";
+    const std::string path = run.workDir() + "/loom-4.5v2.19.bin";
+    std::ofstream(path, std::ios::binary) << image;
+    const std::string length = std::to_string(image.size());
+
+    run.type("f\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tFirmware image file: "));
+    run.type(path + "\n");
+    ASSERT_TRUE(run.expectOutputNext("length: " + length + "\n"));
+    ASSERT_TRUE(
+        run.expectOutputNext("\tSending file - do not turn computer off or exit program\n\n"));
+    ASSERT_TRUE(run.expectOutputNext("bytesRead: " + length + "\n"));
+    ASSERT_TRUE(run.expectWire("receivefirmware " + length + "\r" + image));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectOutput(statusScreen(loom) + menuPrompt));
+
+    // A file that is not there: said so, nothing sent.
+    run.type("f\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\tFirmware image file: "));
+    run.type("/nonexistent/loom.bin\n");
+    ASSERT_TRUE(run.expectOutputNext("\n\n\tUnable [2] to open /nonexistent/loom.bin\n\n"));
+    ASSERT_TRUE(run.expectOutput(statusScreen(loom) + menuPrompt));
+    ASSERT_TRUE(run.expectWireQuiet());
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_NE(run.log().find("Sending update - length: " + length + " file: " + path + "\n"),
+              std::string::npos)
+        << run.log();
+}
+
+TEST(Session, EndOfInputAtTheMenuQuitsCleanly) {
+    ShedmateRun run;
+    ASSERT_TRUE(logIn(run));
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    run.closeInput();
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    // No screen after the last prompt: it left instead of asking no one again.
+    EXPECT_EQ(run.unreadOutput().find("Current Status"), std::string::npos) << run.output();
+    EXPECT_NE(run.log().find("Shedmate exiting at "), std::string::npos) << run.log();
+}
+
+TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
+    ShedmateRun run;
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    // The status requests still queued are dropped with the connection.
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_EQ(run.output().find("Current Status"), std::string::npos) << run.output();
+    std::string log = run.log();
+    EXPECT_NE(log.find("processMsg(): <closing connection>\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+}
+
+} // namespace
+} // namespace e2e
