@@ -73,7 +73,19 @@ std::string readLog() {
     std::ifstream f("Shedmate.log", std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
+#if defined(_WIN32)
+    // The log is a text file: on Windows every "\n" the program wrote is "\r\n"
+    // on disk. Undo that as a text-mode read would (without its stop at 0x1A).
+    std::string text = s.str();
+    std::string lf;
+    lf.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            lf += text[i];
+    return lf;
+#else
     return s.str();
+#endif
 }
 
 ConsoleCapture::ConsoleCapture(const std::string& input)
@@ -106,18 +118,21 @@ ConsolePipe::ConsolePipe() {
 ConsolePipe::~ConsolePipe() {
     closeInput();
     setConsoleStreams(nullptr, nullptr);
-    if (in_) std::fclose(in_);
+    if (in_)
+        std::fclose(in_);
     std::fclose(out_);
 }
 
 void ConsolePipe::type(const std::string& text) {
-    if (!writer_) return;
+    if (!writer_)
+        return;
     std::fwrite(text.data(), 1, text.size(), writer_);
     std::fflush(writer_);
 }
 
 void ConsolePipe::closeInput() {
-    if (writer_) std::fclose(writer_);
+    if (writer_)
+        std::fclose(writer_);
     writer_ = nullptr;
 }
 
@@ -146,7 +161,8 @@ SessionThread::SessionThread() {
 
 SessionThread::~SessionThread() {
     if (thread_.joinable()) {
-        if (!join(10000)) thread_.detach();
+        if (!join(10000))
+            thread_.detach();
     }
 }
 
@@ -157,7 +173,8 @@ bool SessionThread::join(int timeoutMs) {
                                 [this] { return done_; }))
             return false;
     }
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     return true;
 }
 

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "app/log.h"
+#include "app/state.h"
+#include "console/chooser.h"
+#include "console/menu.h"
+#include "link/connection.h"
+#include "link/queue.h"
+#include "link/reader.h"
+#include "protocol/messages.h"
+#include "protocol/settings.h"
+#include "support/fake_driver.h"
+#include "support/session.h"
+
+namespace {
+
+const std::string heading = "\tAvailable networks:\n";
+const std::string prompt = "\tOr enter 'a' for apply, or 'q' for quit, or 's' for scan: ";
+
+using Net = std::pair<const char*, const char*>; // ssid, encrypt
+
+void setScan(std::initializer_list<Net> nets) {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    int k = 0;
+    for (const Net& n : nets) {
+        copyField(loomSettings.netInfos[k].ssid, n.first);
+        copyField(loomSettings.netInfos[k].encrypt, n.second);
+        ++k;
+    }
+    loomSettings.netCount = k;
+}
+
+std::string listing(std::initializer_list<const char*> ssids) {
+    std::string s = heading;
+    int k = 1;
+    for (const char* ssid : ssids)
+        s += "\t\t[" + std::to_string(k++) + "] " + ssid + "\n";
+    return s + prompt;
+}
+
+std::string passphrasePrompt(const std::string& ssid) {
+    return "\n\tThe network you have chosen (" + ssid + ") requires a passphrase\n\tPassphrase: ";
+}
+
+class NetworkChooser : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetProgramState();
+        ASSERT_TRUE(logOpen());
+        fake::setDevices({fake::Device{"FT245R USB FIFO"}});
+        ASSERT_EQ(openDevice(), FT_OK);
+        std::strcpy(loomSettings.ssid, "Current Net");
+        std::strcpy(loomSettings.encryption, "WPA");
+        std::strcpy(loomSettings.passphrase, "old secret");
+    }
+    void TearDown() override {
+        if (readerStarted)
+            closeLoom();
+        logClose();
+    }
+
+    int choose() {
+        appState = state::chooseNetwork;
+        chooseNetwork();
+        return appState.load();
+    }
+
+    void expectWifiUnchanged() {
+        EXPECT_STREQ(loomSettings.ssid, "Current Net");
+        EXPECT_STREQ(loomSettings.encryption, "WPA");
+        EXPECT_STREQ(loomSettings.passphrase, "old secret");
+        EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 0);
+    }
+
+    bool readerStarted = false;
+};
+
+TEST_F(NetworkChooser, ListsTheTableAndAsksForAScan) {
+    setScan({{"Alpha", "WPA2"}, {"Beta Net", "NONE"}, {"Gamma", "WEP"}});
+    ConsoleCapture console("0\n");
+    EXPECT_EQ(choose(), state::showStatus);
+    // '0' is no entry: nothing printed after the prompt, nothing changed.
+    EXPECT_EQ(console.output(), listing({"Alpha", "Beta Net", "Gamma"}));
+    expectWifiUnchanged();
+    EXPECT_EQ(fake::written(), "<wifiscan/>\n");
+}
+
+TEST_F(NetworkChooser, EmptyTableListsNothing) {
+    for (const char* answer : {"1\n", "0\n"}) {
+        SCOPED_TRACE(answer);
+        ConsoleCapture console(answer);
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_EQ(console.output(), heading + prompt);
+        expectWifiUnchanged();
+    }
+}
+
+TEST_F(NetworkChooser, NumbersAreReadAsAtoiDoes) {
+    setScan({{"Net1", "NONE"},
+             {"Net2", "NONE"},
+             {"Net3", "NONE"},
+             {"Net4", "NONE"},
+             {"Net5", "NONE"},
+             {"Net6", "NONE"},
+             {"Net7", "NONE"},
+             {"Net8", "NONE"}});
+    for (const auto& [answer, ssid] :
+         {Net{"07\n", "Net7"}, Net{"2x\n", "Net2"}, Net{"8\n", "Net8"}, Net{"1\n", "Net1"}}) {
+        SCOPED_TRACE(answer);
+        loomSettings.wifiConfigChanged = 0;
+        ConsoleCapture console(answer);
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_STREQ(loomSettings.ssid, ssid);
+        EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
+    }
+    std::strcpy(loomSettings.ssid, "Current Net");
+    loomSettings.wifiConfigChanged = 0;
+    for (const char* answer : {"0\n", "9\n", "10\n", "00\n"}) {
+        SCOPED_TRACE(answer);
+        ConsoleCapture console(answer);
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_EQ(console.output(),
+                  listing({"Net1", "Net2", "Net3", "Net4", "Net5", "Net6", "Net7", "Net8"}));
+        expectWifiUnchanged();
+    }
+}
+
+TEST_F(NetworkChooser, AnswersThatAreNoDigit) {
+    setScan({{"Alpha", "NONE"}, {"Beta", "NONE"}});
+    // Unlike the main menu, a leading blank is not skipped.
+    for (const char* answer : {" 2\n", "\n", "x\n", "A\n", "+1\n"}) {
+        SCOPED_TRACE(answer);
+        ConsoleCapture console(answer);
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_EQ(console.output(),
+                  listing({"Alpha", "Beta"}) + "\n\tCommand not understood: " + answer + "\n");
+        expectWifiUnchanged();
+    }
+}
+
+TEST_F(NetworkChooser, QuitScanApplyAndEndOfInput) {
+    setScan({{"Alpha", "NONE"}});
+    const struct {
+        const char* answer;
+        int state;
+    } cases[] = {{"q\n", state::quit},
+                 {"s\n", state::chooseNetwork},
+                 {"a\n", state::apply},
+                 {"", state::quit}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ConsoleCapture console(c.answer);
+        EXPECT_EQ(choose(), c.state);
+        EXPECT_EQ(console.output(), listing({"Alpha"}));
+        expectWifiUnchanged();
+    }
+    // Every run asks for a scan of its own; the later ones wait for the
+    // controller's acknowledgement.
+    EXPECT_EQ(fake::written(), "<wifiscan/>\n");
+    EXPECT_EQ(queuedCount(), 3u);
+}
+
+TEST_F(NetworkChooser, OpenNetworkChangesOnlyTheSsid) {
+    setScan({{"Alpha", "WPA2"}, {"Beta Net", "NONE"}, {"Gamma", "NONEX"}});
+    for (const auto& [answer, ssid] : {Net{"2\n", "Beta Net"}, Net{"3\n", "Gamma"}}) {
+        SCOPED_TRACE(answer);
+        logOpen();
+        loomSettings.wifiConfigChanged = 0;
+        ConsoleCapture console(answer);
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_EQ(console.output(), listing({"Alpha", "Beta Net", "Gamma"}));
+        EXPECT_STREQ(loomSettings.ssid, ssid);
+        EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
+        EXPECT_STREQ(loomSettings.encryption, "WPA");
+        EXPECT_STREQ(loomSettings.passphrase, "old secret");
+        const std::string log = readLog();
+        EXPECT_NE(log.find(std::string("set ssid: ") + ssid + "\n"), std::string::npos);
+        EXPECT_EQ(log.find("set passphrase"), std::string::npos);
+    }
+    EXPECT_EQ(loomSettings.hostnameChanged.load(), 0);
+    EXPECT_EQ(loomSettings.wifiChanged.load(), 0);
+}
+
+TEST_F(NetworkChooser, EncryptedNetworkTakesKindAndPassphrase) {
+    // Anything that does not begin with "NONE" is encrypted, case counts.
+    for (const char* kind : {"WPA2", "none", ""}) {
+        SCOPED_TRACE(std::string("kind '") + kind + "'");
+        logOpen();
+        setScan({{"Open", "NONE"}, {"Alpha", kind}});
+        std::strcpy(loomSettings.ssid, "Current Net");
+        loomSettings.wifiConfigChanged = 0;
+        ConsoleCapture console("2\ncorrect horse 9\r\n");
+        EXPECT_EQ(choose(), state::showStatus);
+        EXPECT_EQ(console.output(), listing({"Open", "Alpha"}) + passphrasePrompt("Alpha"));
+        EXPECT_STREQ(loomSettings.ssid, "Alpha");
+        EXPECT_STREQ(loomSettings.encryption, kind);
+        EXPECT_STREQ(loomSettings.passphrase, "correct horse 9");
+        EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
+        const std::string log = readLog();
+        EXPECT_NE(log.find("set ssid: Alpha\n"), std::string::npos);
+        EXPECT_NE(log.find("set passphrase: ********\n"), std::string::npos);
+        EXPECT_EQ(log.find("correct horse"), std::string::npos);
+    }
+}
+
+TEST_F(NetworkChooser, ChoosingTheCurrentNetworkAsksAgain) {
+    setScan({{"Current Net", "WPA"}});
+    ConsoleCapture console("1\nnew secret\n");
+    EXPECT_EQ(choose(), state::showStatus);
+    EXPECT_NE(console.output().find(passphrasePrompt("Current Net")), std::string::npos);
+    EXPECT_STREQ(loomSettings.passphrase, "new secret");
+    EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
+}
+
+TEST_F(NetworkChooser, PassphraseOfFortyEightCharacters) {
+    setScan({{"Alpha", "WPA2"}});
+    const std::string longest(48, 'p');
+    ConsoleCapture console("1\n" + longest + "\n");
+    EXPECT_EQ(choose(), state::showStatus);
+    EXPECT_EQ(std::string(loomSettings.passphrase), longest);
+    // Its line end is left for the menu, which does not understand it.
+    appState = state::idle;
+    readCommand();
+    EXPECT_EQ(appState.load(), state::showStatus);
+    EXPECT_NE(console.output().find("\n\tCommand not understood: \n\n"), std::string::npos);
+}
+
+TEST_F(NetworkChooser, RefusedPassphraseChangesNothing) {
+    setScan({{"Alpha", "WPA2"}});
+    for (const char* typed : {"1\npass\"word\n", "1\npass>word\n"}) {
+        SCOPED_TRACE(typed);
+        logOpen();
+        ConsoleCapture console(typed);
+        EXPECT_EQ(choose(), state::showStatus);
+        const std::string out = console.output();
+        const std::string asked = listing({"Alpha"}) + passphrasePrompt("Alpha");
+        ASSERT_EQ(out.rfind(asked, 0), 0u) << out;
+        const std::string message = out.substr(asked.size());
+        EXPECT_EQ(message.rfind("\n\tNot changed: a value may not contain", 0), 0u) << message;
+        EXPECT_EQ(countOf(message, "\n"), 2) << message;
+        expectWifiUnchanged();
+        const std::string log = readLog();
+        EXPECT_EQ(log.find("set ssid"), std::string::npos);
+        EXPECT_EQ(log.find("word"), std::string::npos);
+    }
+}
+
+TEST_F(NetworkChooser, EndOfInputAtPassphraseEndsTheRun) {
+    setScan({{"Alpha", "WPA2"}});
+    ConsoleCapture console("1\n");
+    int after = choose();
+    // Quitting at once, or taking an empty passphrase and quitting at the menu
+    // that follows, are both fine; asking again or keeping stale text is not.
+    if (after != state::quit) {
+        EXPECT_EQ(after, state::showStatus);
+        EXPECT_STREQ(loomSettings.passphrase, "");
+        appState = state::idle;
+        readCommand();
+        EXPECT_EQ(appState.load(), state::quit);
+    }
+    EXPECT_EQ(countOf(console.output(), "Passphrase: "), 1);
+    EXPECT_EQ(fake::written(), "<wifiscan/>\n");
+}
+
+TEST_F(NetworkChooser, PicksFromTheListItPrinted) {
+    setScan({{"Alpha", "NONE"}, {"Beta", "NONE"}});
+    ConsolePipe console;
+    appState = state::chooseNetwork;
+    std::thread dialog(chooseNetwork);
+    ASSERT_TRUE(console.waitForOutput(prompt));
+    // A late scan reply rewrites the table while the operator types.
+    setScan({{"Gamma", "NONE"}, {"Delta", "NONE"}, {"Epsilon", "NONE"}});
+    console.type("2\n");
+    dialog.join();
+    EXPECT_EQ(appState.load(), state::showStatus);
+    EXPECT_STREQ(loomSettings.ssid, "Beta");
+}
+
+TEST_F(NetworkChooser, ScanRepliesArrivingDuringTheWaitAreListed) {
+    setScan({{"Stale1", "NONE"}, {"Stale2", "NONE"}, {"Stale3", "NONE"}});
+    fake::setResponder([](const std::string& line) {
+        if (line == "<wifiscan/>")
+            fake::pushRx("<ready><wifiscan><net=\"Alpha,-40,WPA2\"/><net=\"Beta Net,-71,NONE\"/>");
+    });
+    setMessageHandler(processMsg);
+    ASSERT_EQ(openLoom(), FT_OK);
+    readerStarted = true;
+
+    ConsoleCapture console("1\nsesame\n");
+    EXPECT_EQ(choose(), state::showStatus);
+    EXPECT_EQ(console.output(), listing({"Alpha", "Beta Net"}) + passphrasePrompt("Alpha"));
+    EXPECT_STREQ(loomSettings.ssid, "Alpha");
+    EXPECT_STREQ(loomSettings.encryption, "WPA2");
+    EXPECT_STREQ(loomSettings.passphrase, "sesame");
+}
+
+} // namespace

@@ -1,0 +1,271 @@
+// Start-up and exit of a run, finding and opening the FIFO, and stopping the
+// receiving thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "app/clock.h"
+#include "app/io.h"
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/state.h"
+#include "link/connection.h"
+#include "support/fake_driver.h"
+#include "support/session.h"
+
+namespace {
+
+class Lifecycle : public ::testing::Test {
+  protected:
+    void SetUp() override { resetProgramState(); }
+    void TearDown() override {
+        // Whatever an assertion left running must be gone before the next test.
+        fake::blockReads(false);
+        closeLoom();
+        eventually([] { return readerFinished(); }, 3000);
+        setTickSource(nullptr);
+        logClose();
+    }
+};
+
+// True when text starts with ctime's rendering, "Mon Dec  8 06:14:00 2025\n":
+// A upper case, a lower case, 9 a digit, _ a digit or a space.
+bool startsWithCtime(const std::string& text) {
+    const std::string shape = "Aaa Aaa _9 99:99:99 9999\n";
+    if (text.size() < shape.size())
+        return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool fits = shape[i] == 'A'   ? std::isupper(c)
+                    : shape[i] == 'a' ? std::islower(c)
+                    : shape[i] == '9' ? std::isdigit(c)
+                    : shape[i] == '_' ? (std::isdigit(c) || c == ' ')
+                                      : c == static_cast<unsigned char>(shape[i]);
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+size_t posOf(const std::string& log, const std::string& needle) {
+    size_t at = log.find(needle);
+    EXPECT_NE(at, std::string::npos) << "missing from the log: " << needle;
+    return at;
+}
+
+TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
+    ConsoleCapture console;
+    SessionThread run;
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 1);
+
+    std::string log = readLog();
+    const std::string startLine = "\n\nShedmate: starting at ";
+    ASSERT_EQ(log.rfind(startLine, 0), 0u) << log;
+    EXPECT_TRUE(startsWithCtime(log.substr(startLine.size()))) << log;
+    // ctime's own line end, then the format's: a blank line follows.
+    EXPECT_EQ(log.substr(startLine.size() + 25, 1), "\n");
+    size_t count = posOf(log, "Number of devices is 0\n");
+    size_t open = posOf(log, "FT_Open returned 2\n");
+    size_t failed = posOf(log, "openLoom failed: 2\n");
+    const std::string exitLine = "Shedmate exiting at ";
+    size_t exiting = posOf(log, exitLine);
+    EXPECT_LT(count, open);
+    EXPECT_LT(open, failed);
+    EXPECT_LT(failed, exiting);
+    // The exit line is the last thing in the log.
+    ASSERT_NE(exiting, std::string::npos);
+    EXPECT_TRUE(startsWithCtime(log.substr(exiting + exitLine.size()))) << log;
+    EXPECT_EQ(log.size(), exiting + exitLine.size() + 26) << log;
+    EXPECT_EQ(log.find("\nDev "), std::string::npos);
+    EXPECT_EQ(log.find("thread created"), std::string::npos);
+
+    // The open is still attempted, at index 0.
+    EXPECT_EQ(fake::openedIndex(), 0);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2\n"), std::string::npos);
+    EXPECT_FALSE(logIsOpen());
+}
+
+TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
+    fake::setDevices({{"FT245R USB FIFO"}});
+    fake::setOpenStatus(FT_DEVICE_NOT_OPENED);
+    ConsoleCapture console;
+    SessionThread run;
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 1);
+
+    std::string log = readLog();
+    EXPECT_NE(log.find("Number of devices is 1\n"), std::string::npos);
+    EXPECT_NE(log.find("FT_Open returned 3\n"), std::string::npos);
+    EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos);
+    EXPECT_EQ(log.find("FT_Open succeeded"), std::string::npos);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3\n"), std::string::npos);
+    EXPECT_EQ(fake::closeCount(), 0);
+}
+
+TEST_F(Lifecycle, EachStartEmptiesTheLog) {
+    {
+        std::ofstream stale("Shedmate.log");
+        stale << "left over from an earlier run\n";
+    }
+    ConsoleCapture console;
+    EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(runShedmate(), 1);
+
+    std::string log = readLog();
+    EXPECT_EQ(log.find("left over"), std::string::npos);
+    EXPECT_EQ(countOf(log, "Shedmate: starting at"), 1);
+    EXPECT_EQ(countOf(log, "Shedmate exiting at"), 1);
+    EXPECT_EQ(log.rfind("\n\nShedmate: starting at", 0), 0u);
+}
+
+TEST_F(Lifecycle, DeviceSearchOpensTheLastFifoOrElseIndexZero) {
+    // Two FIFOs (one with more text around the name) and a stranger at the end:
+    // the last FIFO wins, not the first one and not the last device.
+    fake::setDevices({{"FT245R USB FIFO"}, {"Loom FT245R USB FIFO B"}, {"FT232R USB UART"}});
+    ASSERT_EQ(openDevice(), FT_OK);
+    EXPECT_EQ(fake::openedIndex(), 1);
+    EXPECT_NE(ftHandle.load(), nullptr);
+
+    resetProgramState();
+    logOpen();
+    fake::setDevices({{"FT232R USB UART"}});
+    ASSERT_EQ(openDevice(), FT_OK);
+    EXPECT_EQ(fake::openedIndex(), 0);
+    EXPECT_NE(readLog().find("FT_Open succeeded\n"), std::string::npos);
+
+    // Case matters: the text must appear as the driver spells it.
+    resetProgramState();
+    fake::setDevices({{"Other"}, {"ft245r usb fifo"}});
+    ASSERT_EQ(openDevice(), FT_OK);
+    EXPECT_EQ(fake::openedIndex(), 0);
+}
+
+TEST_F(Lifecycle, EveryListedDeviceIsDescribedInTheLog) {
+    fake::Device loom{"FT245R USB FIFO", "A5XK3RGP", 0x2, 0x5, 0x04036001, 0x214};
+    fake::Device other{"FT232R USB UART", "B7", 0x0, 0x8, 0x04036014, 0x2131};
+    fake::setDevices({other, loom});
+    logOpen();
+    ASSERT_EQ(openDevice(), FT_OK);
+
+    std::string log = readLog();
+    const std::string dev0 = "Number of devices is 2\n"
+                             "\nDev 0:\n"
+                             "  Flags=0x0\n"
+                             "  Type=0x8\n"
+                             "  ID=0x4036014\n"
+                             "  LocId=0x2131\n"
+                             "  SerialNumber=B7\n"
+                             "  Description=FT232R USB UART\n"
+                             "  ftHandle=0x0\n";
+    const std::string dev1 = "\nDev 1:\n"
+                             "  Flags=0x2\n"
+                             "  Type=0x5\n"
+                             "  ID=0x4036001\n"
+                             "  LocId=0x214\n"
+                             "  SerialNumber=A5XK3RGP\n"
+                             "  Description=FT245R USB FIFO\n"
+                             "  ftHandle=0x0\n"
+                             "FT_Open succeeded\n";
+    EXPECT_NE(log.find(dev0 + dev1), std::string::npos) << log;
+    EXPECT_EQ(fake::openedIndex(), 1);
+}
+
+TEST_F(Lifecycle, EnumerationFailuresAreLoggedAndTheOpenStillTried) {
+    fake::setDevices({{"Other"}, {"FT245R USB FIFO"}});
+    fake::setGetListStatus(FT_OTHER_ERROR);
+    logOpen();
+    ASSERT_EQ(openDevice(), FT_OK);
+    std::string log = readLog();
+    EXPECT_NE(log.find("ERROR: FT_GetDeviceInfoList returned: 18\n"), std::string::npos);
+    EXPECT_EQ(log.find("\nDev "), std::string::npos);
+    // Nothing was matched, so the first device is the one opened.
+    EXPECT_EQ(fake::openedIndex(), 0);
+}
+
+TEST_F(Lifecycle, OpenSetsTimeoutsAndLatencyAndCloseReleasesTheDeviceOnce) {
+    fake::setDevices({{"FT245R USB FIFO"}});
+    logOpen();
+    ASSERT_EQ(openLoom(), FT_OK);
+    EXPECT_EQ(fake::readTimeout(), 2000u);
+    EXPECT_EQ(fake::writeTimeout(), 1000u);
+    EXPECT_EQ(fake::latencyTimer(), 2);
+    EXPECT_FALSE(readerFinished());
+
+    closeLoom();
+    EXPECT_TRUE(readerFinished());
+    EXPECT_FALSE(readerAbandoned());
+    EXPECT_EQ(fake::closeCount(), 1);
+    EXPECT_EQ(ftHandle.load(), nullptr);
+    // Stopping on request is not a lost link.
+    EXPECT_EQ(linkLost.load(), 0);
+
+    closeLoom();
+    EXPECT_EQ(fake::closeCount(), 1);
+
+    std::string log = readLog();
+    size_t created = posOf(log, "connection opened and thread created ");
+    size_t started = posOf(log, "read thread started at ");
+    size_t exiting = posOf(log, "read thread exiting at ");
+    size_t terminated = posOf(log, "Server: thread terminated ");
+    EXPECT_LT(started, exiting);
+    EXPECT_LT(exiting, terminated);
+    EXPECT_LT(posOf(log, "FT_Open succeeded\n"), created);
+}
+
+TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
+    fake::setDevices({{"FT245R USB FIFO"}});
+    logOpen();
+    ASSERT_EQ(openLoom(), FT_OK);
+    fake::blockReads(true);
+    fake::pushRx("<ready>");
+    ASSERT_TRUE(eventually([] { return fake::blockedReaders() == 1; }));
+
+    auto started = std::chrono::steady_clock::now();
+    closeLoom();
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::milliseconds(450));
+    EXPECT_TRUE(readerAbandoned());
+    EXPECT_EQ(ftHandle.load(), nullptr);
+    // The handle is not pulled from under a thread that is still inside FT_Read.
+    EXPECT_EQ(fake::closeCount(), 0);
+    EXPECT_NE(readLog().find("Server: thread terminated "), std::string::npos);
+
+    fake::blockReads(false);
+    EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
+    EXPECT_EQ(linkLost.load(), 0);
+}
+
+std::atomic<uint32_t> fakeNow{0};
+uint32_t fakeTicks() {
+    return fakeNow.load();
+}
+
+TEST_F(Lifecycle, ProgressDotsEveryTwoSecondsAcrossTheTickWrap) {
+    ConsoleCapture console;
+    setTickSource(fakeTicks);
+    lastDotTick = 0;
+    auto dotsAt = [&](uint32_t now) {
+        fakeNow = now;
+        progressTick();
+        return countOf(console.output(), ".");
+    };
+
+    EXPECT_EQ(dotsAt(0xFFFFE000u), 1); // the first one at once
+    EXPECT_EQ(dotsAt(0xFFFFE000u + 2000), 1);
+    EXPECT_EQ(dotsAt(0xFFFFE000u + 2001), 2); // strictly more than 2000 ms
+    // Past the wrap the tick is numerically far below the last dot's.
+    EXPECT_EQ(dotsAt(0x00000100u), 3);
+
+    // A dot shortly before the wrap: the next is due 2 s later, not at once.
+    lastDotTick = 0xFFFFFC00u;
+    EXPECT_EQ(dotsAt(0x000003D0u), 3);
+    EXPECT_EQ(dotsAt(0x000003D1u), 4);
+    EXPECT_EQ(console.output(), "....");
+}
+
+} // namespace

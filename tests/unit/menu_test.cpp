@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "app/log.h"
+#include "app/state.h"
+#include "console/menu.h"
+#include "protocol/firmware.h"
+#include "protocol/settings.h"
+#include "support/session.h"
+
+namespace {
+
+const std::string menuPrompt = "\n\tEnter the number of the field you would like to change\n"
+                               "\tOr enter 'a' for apply, 'q' for quit: ";
+
+std::string blanks(size_t n) {
+    return std::string(n, ' ');
+}
+
+class StatusMenu : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetProgramState();
+        ASSERT_TRUE(logOpen());
+    }
+    void TearDown() override { logClose(); }
+
+    // One menu question; the state it leaves, starting from idle as the main
+    // loop hands it over.
+    int ask() {
+        appState = state::idle;
+        readCommand();
+        return appState.load();
+    }
+};
+
+TEST_F(StatusMenu, EmptyRecordScreen) {
+    ConsoleCapture console;
+    displayStatus();
+    const std::string expected =
+        "\n\n\t\t\tCurrent Status\n" + blanks(15) + "Current State: \n" + blanks(13) +
+        "Current Address: \n" + "\n" + blanks(15) + "Loom Name [1]:  - Version: \n" + blanks(9) +
+        "Enable Wireless [2]: \n" + blanks(12) + "Network Name [3]: \n" + blanks(2) +
+        "Acquire Address (DHCP) [4]: \n" + blanks(10) + "Static Address [5]: \n";
+    EXPECT_EQ(console.output(), expected);
+}
+
+TEST_F(StatusMenu, FullRecordScreenAndLogLine) {
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        copyField(loomSettings.stateText, "Connected to Mill Floor");
+        copyField(loomSettings.currentAddress, "192.168.4.17");
+        copyField(loomSettings.hostname, "Weaver 7");
+        copyField(loomSettings.version, "2.31b");
+        copyField(loomSettings.wifi, "WIFI_ON");
+        copyField(loomSettings.ssid, "Mill Floor");
+        copyField(loomSettings.encryption, "WPA2");
+        copyField(loomSettings.passphrase, "not-on-screen");
+        copyField(loomSettings.dhcp, "DHCP_OFF");
+        copyField(loomSettings.staticAddress, "10.0.0.9");
+    }
+    ConsoleCapture console;
+    displayStatus();
+    const std::string out = console.output();
+    const std::string expected =
+        "\n\n\t\t\tCurrent Status\n" + blanks(15) + "Current State: Connected to Mill Floor\n" +
+        blanks(13) + "Current Address: 192.168.4.17\n" + "\n" + blanks(15) +
+        "Loom Name [1]: Weaver 7 - Version: 2.31b\n" + blanks(9) +
+        "Enable Wireless [2]: WIFI_ON\n" + blanks(12) + "Network Name [3]: Mill Floor\n" +
+        blanks(2) + "Acquire Address (DHCP) [4]: DHCP_OFF\n" + blanks(10) +
+        "Static Address [5]: 10.0.0.9\n";
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(out.find("WPA2"), std::string::npos);
+    EXPECT_EQ(out.find("not-on-screen"), std::string::npos);
+
+    // Every label's colon lines up in column 29.
+    std::istringstream lines(out);
+    std::string line;
+    int labelled = 0;
+    while (std::getline(lines, line)) {
+        if (line.find(':') == std::string::npos)
+            continue;
+        ++labelled;
+        EXPECT_EQ(line.find(':'), 28u) << line;
+    }
+    EXPECT_EQ(labelled, 7);
+
+    displayStatus();
+    const std::string log = readLog();
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"((^|\n)\[\d+\] displayStatus\(\)\n)"))) << log;
+    EXPECT_EQ(countOf(log, "displayStatus()"), 2);
+}
+
+TEST_F(StatusMenu, NumberedEntriesChooseTheirStates) {
+    const struct {
+        const char* answer;
+        int state;
+    } cases[] = {
+        {"1\n", state::editName},       {"2\n", state::toggleWifi},
+        {"3\n", state::chooseNetwork},  {"4\n", state::toggleDhcp},
+        {"5\n", state::editStatic},     {"03\n", state::chooseNetwork},
+        {"+3\n", state::chooseNetwork}, {"3x\n", state::chooseNetwork},
+        {" 3\n", state::chooseNetwork},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ConsoleCapture console(c.answer);
+        EXPECT_EQ(ask(), c.state);
+        EXPECT_EQ(console.output(), menuPrompt);
+    }
+}
+
+TEST_F(StatusMenu, ApplyAndQuitGoByFirstCharacterOnly) {
+    const struct {
+        const char* answer;
+        int state;
+    } cases[] = {
+        {"a\n", state::apply}, {"ab\n", state::apply}, {"q\n", state::quit}, {"q5\n", state::quit}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ConsoleCapture console(c.answer);
+        EXPECT_EQ(ask(), c.state);
+        EXPECT_EQ(console.output(), menuPrompt);
+    }
+}
+
+TEST_F(StatusMenu, UnrecognisedAnswersAreEchoedWithTheirLineEnd) {
+    for (const char* answer : {"0\n", "6\n", "-1\n", "A\n", "Q\n", "\n", "x\n", "99\n"}) {
+        SCOPED_TRACE(answer);
+        ConsoleCapture console(answer);
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(console.output(), menuPrompt + "\n\tCommand not understood: " + answer + "\n");
+    }
+}
+
+TEST_F(StatusMenu, LongAnswerLeavesItsRestForTheNextPrompt) {
+    // Only three characters are read: 'apply' applies and "ly\n" is the next answer.
+    {
+        ConsoleCapture console("apply\n");
+        EXPECT_EQ(ask(), state::apply);
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(console.output(), menuPrompt + menuPrompt + "\n\tCommand not understood: ly\n\n");
+        EXPECT_EQ(ask(), state::quit);
+    }
+    // '123' fills the answer, so its line end comes back as an empty answer.
+    {
+        ConsoleCapture console("123\n2\n");
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(console.output(), menuPrompt + "\n\tCommand not understood: 123\n" + menuPrompt +
+                                        "\n\tCommand not understood: \n\n");
+        EXPECT_EQ(ask(), state::toggleWifi);
+    }
+}
+
+TEST_F(StatusMenu, EndOfInputQuits) {
+    {
+        ConsoleCapture console("");
+        EXPECT_EQ(ask(), state::quit);
+        EXPECT_EQ(console.output(), menuPrompt);
+    }
+    // A last answer without a line end is still an answer.
+    {
+        ConsoleCapture console("4");
+        EXPECT_EQ(ask(), state::toggleDhcp);
+        EXPECT_EQ(ask(), state::quit);
+    }
+}
+
+TEST_F(StatusMenu, FirmwareAnswerAsksForTheFileName) {
+    ConsoleCapture console("f\nimages/loom-2.4.bin\n");
+    EXPECT_EQ(ask(), state::firmware);
+    EXPECT_STREQ(firmwarePath, "images/loom-2.4.bin\n");
+    EXPECT_EQ(console.output(), menuPrompt + "\n\tFirmware image file: ");
+}
+
+TEST_F(StatusMenu, FirmwareFileNameEdgeCases) {
+    // An empty name sends nothing.
+    for (const char* input : {"f\n\n", "f\r\n\r\n"}) {
+        SCOPED_TRACE(input);
+        ConsoleCapture console(input);
+        std::strcpy(firmwarePath, "stale\n");
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_STREQ(firmwarePath, "");
+    }
+    // A CRLF line end must leave just one trailing character for sendFirmware
+    // to remove, or the file is looked for under a name ending in '\r'.
+    {
+        ConsoleCapture console("f\nfw.bin\r\n");
+        EXPECT_EQ(ask(), state::firmware);
+        EXPECT_STREQ(firmwarePath, "fw.bin\n");
+    }
+    // End of input at the file prompt quits.
+    {
+        ConsoleCapture console("f\n");
+        EXPECT_EQ(ask(), state::quit);
+    }
+}
+
+TEST_F(StatusMenu, FirmwareFileNameLengthLimit) {
+    const std::string longest(118, 'n');
+    {
+        ConsoleCapture console("f\n" + longest + "\n");
+        EXPECT_EQ(ask(), state::firmware);
+        EXPECT_EQ(std::string(firmwarePath), longest + "\n");
+    }
+    // One more is refused, and the rest of that line must not answer the menu.
+    {
+        ConsoleCapture console("f\n" + longest + "q2\n3\n");
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_STREQ(firmwarePath, "");
+        EXPECT_NE(console.output().find("\n\tFile name too long (at most 118 characters)\n"),
+                  std::string::npos);
+        EXPECT_EQ(ask(), state::chooseNetwork);
+    }
+}
+
+} // namespace
