@@ -1,0 +1,45 @@
+// Arbitrary bytes from the controller, cut into reads of arbitrary sizes,
+// through framing and message handling, with the queue and a fake device
+// behind them.
+#include <cstddef>
+#include <cstdint>
+
+#include "app/state.h"
+#include "link/connection.h"
+#include "link/queue.h"
+#include "link/reader.h"
+#include "protocol/messages.h"
+#include "protocol/settings.h"
+#include "support/fake_driver.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = [] {
+        fake::reset();
+        fake::setDevices({fake::Device{"FT245R USB FIFO"}});
+        openDevice();
+        return true;
+    }();
+    (void)ready;
+
+    resetLoomSettings();
+    createMsgQueue();
+    appState = state::idle;
+
+    // The first byte of each piece says how long the read is.
+    Framer framer;
+    size_t at = 0;
+    while (at < size) {
+        size_t len = 1 + data[at] % 64;
+        ++at;
+        if (len > size - at)
+            len = size - at;
+        frameBytes(framer, data + at, len, processMsg);
+        at += len;
+        // The controller's acknowledgement pattern varies with the input too.
+        if (len % 3 == 0) {
+            clearToSend = 1;
+            sendNextMsg();
+        }
+    }
+    return 0;
+}
