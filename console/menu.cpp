@@ -40,9 +40,19 @@ StatusView snapshot() {
     return v;
 }
 
+void discardRestOfLine() {
+    int c;
+    while ((c = std::fgetc(conIn())) != EOF && c != '\n') {
+    }
+}
+
 // 'f' asks for the firmware image's file name; the line end stays with it for
 // sendFirmware to remove.
-void askFirmwarePath() {
+void askFirmwarePath(const char* answer) {
+    // The rest of a longer answer ("firmware") must not become the file name:
+    // an image is too consequential to send on a guess.
+    if (std::strchr(answer, '\n') == nullptr)
+        discardRestOfLine();
     conPrint("\n\tFirmware image file: ");
     if (!readAnswer(firmwarePath, sizeof firmwarePath - 1)) {
         setAppState(state::quit);
@@ -52,9 +62,7 @@ void askFirmwarePath() {
     if (len == 0 || firmwarePath[len - 1] != '\n') {
         // Longer than the buffer: drop the rest of the line rather than let it
         // answer the next prompt, and send nothing.
-        int c;
-        while ((c = std::fgetc(conIn())) != EOF && c != '\n') {
-        }
+        discardRestOfLine();
         conPrint("\n\tFile name too long (at most %d characters)\n",
                  static_cast<int>(sizeof firmwarePath - 2));
         firmwarePath[0] = '\0';
@@ -110,7 +118,7 @@ void readCommand() {
         return;
     }
     if (answer[0] == 'f') {
-        askFirmwarePath();
+        askFirmwarePath(answer);
         return;
     }
     static constexpr int entryStates[] = {state::editName, state::toggleWifi, state::chooseNetwork,

@@ -178,6 +178,13 @@ TEST_F(StatusMenu, FirmwareAnswerAsksForTheFileName) {
     EXPECT_EQ(console.output(), menuPrompt + "\n\tFirmware image file: ");
 }
 
+TEST_F(StatusMenu, FirmwareAnswerNeverTakesItsOwnRestAsTheFileName) {
+    // "firmware" is read as "fir": "mware" must not become the image to send.
+    ConsoleCapture console("firmware\nfw.bin\n");
+    EXPECT_EQ(ask(), state::firmware);
+    EXPECT_STREQ(firmwarePath, "fw.bin\n");
+}
+
 TEST_F(StatusMenu, FirmwareFileNameEdgeCases) {
     // An empty name sends nothing.
     for (const char* input : {"f\n\n", "f\r\n\r\n"}) {
