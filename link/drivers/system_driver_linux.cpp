@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/io.h"
 #include "app/log.h"
 #include "link/drivers/d2xx_library.h"
 #include "link/drivers/kernel_serial.h"
@@ -13,6 +14,7 @@ namespace {
 
 std::once_flag chooseOnce;
 const Driver* chosen = nullptr;
+bool fellBack = false;
 extern Driver table;
 
 // The choice waits for the first call, as the library's load does, so that
@@ -25,6 +27,7 @@ const Driver& pick() {
             logPrint("driver: FTDI D2XX library (libftd2xx.so)\n");
         } else {
             chosen = kernelSerialDriver();
+            fellBack = true;
             logPrint("driver: kernel serial devices (ftdi_sio), libftd2xx.so not loaded: %s\n",
                      why.c_str());
         }
@@ -45,7 +48,12 @@ FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* numDevs) {
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
-    return pick().open(index, handle);
+    FT_STATUS status = pick().open(index, handle);
+    // Without a device the technician needs to know both ways were tried.
+    if (status != FT_OK && fellBack)
+        conPrint("\t(FTDI's D2XX library libftd2xx.so is not installed, so the kernel's serial "
+                 "devices were searched.)\n");
+    return status;
 }
 
 FT_STATUS setTimeouts(FT_HANDLE h, ULONG readMs, ULONG writeMs) {
