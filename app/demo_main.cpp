@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/interrupt.h"
 #include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "virtual_loom/loom_driver.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    installInterruptHandlers();
     installDriver(virtualLoomDriver(timing));
     endProcess(runShedmate());
 }
