@@ -90,7 +90,7 @@ void chooseNetwork() {
 
     char answer[4];
     if (!readAnswer(answer, 3)) {
-        logPrint("chooseNetwork(): end of input, quitting\n");
+        logInputEnded("chooseNetwork()");
         setAppState(state::quit);
         return;
     }

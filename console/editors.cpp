@@ -20,7 +20,7 @@ void editText(const char* prompt, char* field, size_t cap, std::atomic<int>& fla
     char line[50];
     conPrint("%s", prompt);
     if (!readAnswer(line, editChars)) {
-        logPrint("end of input while editing, quitting\n");
+        logInputEnded("editor");
         setAppState(state::quit);
         return;
     }

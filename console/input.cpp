@@ -5,6 +5,7 @@
 #include "app/echo.h"
 #include "app/interrupt.h"
 #include "app/io.h"
+#include "app/log.h"
 
 bool readAnswer(char* buf, size_t maxChars) {
     std::memset(buf, 0, maxChars + 1);
@@ -26,6 +27,11 @@ bool readSecret(char* buf, size_t maxChars) {
         conFlush();
     }
     return ok;
+}
+
+void logInputEnded(const char* where) {
+    if (!interruptRequested)
+        logPrint("%s: end of input, quitting\n", where);
 }
 
 bool unsafeForLoom(const char* text) {

@@ -18,5 +18,9 @@ bool readSecret(char* buf, size_t maxChars);
 // quote ends an attribute, ">" ends a message). Such a value is refused.
 bool unsafeForLoom(const char* text);
 
+// Logs why a dialog quits when its read failed: end of input, unless an
+// interrupt cut the read short (the main loop logs that itself).
+void logInputEnded(const char* where);
+
 // Prints the one-line refusal for a value unsafeForLoom rejected.
 void reportUnsafeValue();

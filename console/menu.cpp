@@ -105,7 +105,7 @@ void readCommand() {
     if (!readAnswer(answer, 3)) {
         // Nothing more will ever be typed: leave as 'q' does instead of
         // showing the menu to no one without end.
-        logPrint("readCommand(): end of input, quitting\n");
+        logInputEnded("readCommand()");
         setAppState(state::quit);
         return;
     }
