@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -576,6 +577,52 @@ std::string ShedmateRun::log() const {
 
 std::string ShedmateRun::stderrText() const {
     return readFile(workDir_ + "/stderr.txt");
+}
+
+AssertionResult ShedmateRun::logEndsWithExitLine() {
+    const std::string exitLine = "Shedmate exiting at ";
+    std::string text = log();
+    size_t at = text.rfind(exitLine);
+    // ctime's text is 25 characters with its own line end; the format adds one.
+    if (at == std::string::npos || text.size() != at + exitLine.size() + 26 ||
+        text.compare(text.size() - 2, 2, "\n\n") != 0)
+        return AssertionFailure() << "the log does not end with the exit line" << diagnostics();
+    return AssertionSuccess();
+}
+
+void ShedmateRun::interrupt(int signal) {
+    if (!running()) {
+        ADD_FAILURE() << "no program left to send signal " << signal << " to" << diagnostics();
+        return;
+    }
+    ::kill(pid_, signal);
+}
+
+AssertionResult ShedmateRun::expectReadingInput(int timeoutMs) {
+    // /proc/PID/syscall names the main thread's current system call and its
+    // arguments: "<number> <fd> ..." while it is blocked in one.
+    const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
+    const std::string readingStdin = std::to_string(SYS_read) + " 0x0 ";
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string seen;
+    for (;;) {
+        if (!running())
+            return AssertionFailure()
+                   << "the program ended instead of reading its input" << diagnostics();
+        std::ifstream in(path);
+        if (!in) {
+            // A kernel without the file: give the program a moment instead.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return AssertionSuccess();
+        }
+        std::getline(in, seen);
+        if (seen.rfind(readingStdin, 0) == 0)
+            return AssertionSuccess();
+        if (msLeft(deadline) == 0)
+            return AssertionFailure() << "the program never sat reading its input (last: \"" << seen
+                                      << "\")" << diagnostics();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 std::string ShedmateRun::diagnostics() {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -88,6 +89,14 @@ class ShedmateRun {
     // show up while it runs.
     testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
     std::string stderrText() const;
+    // The log's last entry is the exit line ("Shedmate exiting at " and ctime's text).
+    testing::AssertionResult logEndsWithExitLine();
+
+    // --- signals, as a terminal's Ctrl-C or a service manager sends them
+    void interrupt(int signal = SIGINT);
+    // The program's main thread is blocked reading its console input, so a
+    // signal sent now cuts that read short rather than landing just before it.
+    testing::AssertionResult expectReadingInput(int timeoutMs = defaultTimeoutMs);
 
   private:
     void spawn(const RunOptions& options);

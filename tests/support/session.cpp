@@ -28,7 +28,15 @@
 
 namespace {
 
+// The program may print while the test reads. The stream's lock is held from
+// the rewind to the seek back, or a line printed in between would land at the
+// start of the file over what was there.
 std::string readAll(std::FILE* f) {
+#if defined(_WIN32)
+    _lock_file(f);
+#else
+    flockfile(f);
+#endif
     std::fflush(f);
     long here = std::ftell(f);
     std::rewind(f);
@@ -38,6 +46,11 @@ std::string readAll(std::FILE* f) {
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
         text.append(buf, n);
     std::fseek(f, here, SEEK_SET);
+#if defined(_WIN32)
+    _unlock_file(f);
+#else
+    funlockfile(f);
+#endif
     return text;
 }
 

@@ -1,0 +1,492 @@
+// The real shedmate executable against a loom that misbehaves: one that goes
+// away, refuses writes, never answers, sends line noise or values too big for
+// the program, or hangs up; and an operator whose input ends in any dialog.
+// Whatever happens, nothing the operator typed or the controller reported goes
+// missing from the log, and the run ends with its exit line.
+#include <cstdio>
+#include <ostream>
+
+#include "conversation.h"
+#include "harness.h"
+#include "virtual_loom/ftd2xx/script_link.h"
+
+namespace e2e {
+namespace {
+
+namespace script = vloom::script;
+using namespace std::string_literals;
+
+const std::string namePrompt = "\n\tNew Loom Name: ";
+const std::string closedLine = "\n\tThe loom closed the connection.\n";
+
+int countOf(const std::string& haystack, const std::string& needle) {
+    int n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}
+
+bool logged(ShedmateRun& run, const std::string& line) {
+    return run.log().find(line) != std::string::npos;
+}
+
+testing::AssertionResult atMenu(ShedmateRun& run, const LoomReport& loom = {}) {
+    if (auto ok = logIn(run, loom); !ok)
+        return ok;
+    return run.expectOutput(menuPrompt);
+}
+
+testing::AssertionResult rename(ShedmateRun& run, const std::string& name) {
+    run.type("1\n");
+    if (auto ok = run.expectOutputNext(namePrompt); !ok)
+        return ok;
+    run.type(name + "\n");
+    return run.expectOutput(menuPrompt);
+}
+
+// --- the loom going away while the operator or the run waits
+
+TEST(LostLoom, UnplugWhileTheNameEditorWaitsIsReportedAfterTheAnswer) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.type("1\n");
+    ASSERT_TRUE(run.expectOutputNext(namePrompt));
+    ASSERT_TRUE(run.unplug(script::failAll));
+    ASSERT_TRUE(run.expectLog("readThread(): FT_GetStatus returned 4\n"));
+
+    // The operator finishes the answer; the loss comes right after it,
+    // instead of the status screen.
+    run.type("LOOM-9\n");
+    ASSERT_TRUE(run.expectOutputNext(linkLostLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(1));
+    EXPECT_EQ(run.unreadOutput(), "");
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+    EXPECT_TRUE(logged(run, "connection to the loom lost\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(LostLoom, UnplugDuringTheProgressWaitKeepsTheAppliedRenameInTheLog) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    ASSERT_TRUE(rename(run, "LOOM-9"));
+    run.type("a\n");
+    ASSERT_TRUE(run.expectWire("<netdown/>\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netconfig hostname=\"LOOM-9\" />\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netup/>\n"));
+    run.send("<please wait>\r\n");
+    ASSERT_TRUE(run.expectOutput("\n\nPlease wait ."));
+    ASSERT_TRUE(run.expectDrained());
+
+    ASSERT_TRUE(run.unplug(script::failAll));
+    ASSERT_TRUE(run.expectOutput(linkLostLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(1));
+    EXPECT_EQ(run.unreadOutput(), "");
+    std::string log = run.log();
+    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("processMsg(): <please wait>\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("clearing wait"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- writes the device refuses
+
+TEST(FailingWrites, AFailedWriteOnTheReceivingThreadEndsTheRun) {
+    ShedmateRun run;
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(run.failWrites(4));
+    // The acknowledgement lets "<netstatus/>" go from the receiving thread.
+    run.send("<ready>\r\n");
+
+    ASSERT_TRUE(run.expectOutputNext(linkLostLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(1));
+    EXPECT_EQ(run.wire(), "\ntulip\n");
+    std::string log = run.log();
+    EXPECT_NE(log.find("processMsg(): <ready>\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("sendMsgToLoom(): [13] <netstatus/>\nServer: FT_Write returned 4\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("read thread exiting at "), std::string::npos) << log;
+    EXPECT_NE(log.find("connection to the loom lost\n"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(FailingWrites, AFailedCloseStillEndsTheRunTheOperatorQuit) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    ASSERT_TRUE(run.failWrites(4));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectDeviceClosed());
+    // The operator asked to leave, and left: not a lost connection.
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_EQ(run.unreadOutput(), "");
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    std::string log = run.log();
+    EXPECT_NE(log.find("sendMsgToLoom(): [6] close\nServer: FT_Write returned 4\n"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreWaitedOut) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(atMenu(run, loom));
+    ASSERT_TRUE(rename(run, "LOOM-9"));
+    run.type("a\n");
+    ASSERT_TRUE(run.expectWire("<netdown/>\n"));
+    // Some 200 ms of writes that take nothing: well short of giving up.
+    ASSERT_TRUE(run.zeroWrites(20));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netconfig hostname=\"LOOM-9\" />\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netup/>\n"));
+    run.send("<please wait>\r\n<ready>\r\n");
+    LoomReport back = loom;
+    back.hostname = "LOOM-9";
+    ASSERT_TRUE(reportStatus(run, back));
+    ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+
+    std::string log = run.log();
+    EXPECT_EQ(countOf(log, "continuing write: msgLen = 32, bytesWritten = 0\n"), 20) << log;
+    EXPECT_EQ(log.find("no bytes accepted"), std::string::npos) << log;
+    EXPECT_EQ(log.find("connection to the loom lost"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreGivenUp) {
+    ShedmateRun run;
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(run.zeroWrites(0xffffffffu));
+    run.send("<ready>\r\n");
+
+    ASSERT_TRUE(run.expectOutputNext(linkLostLine, 5000));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(1));
+    EXPECT_EQ(run.wire(), "\ntulip\n");
+    std::string log = run.log();
+    EXPECT_NE(log.find("sendMsgToLoom(): no bytes accepted for 1000 ms, 13 bytes unsent\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("read thread exiting at "), std::string::npos) << log;
+    EXPECT_NE(log.find("connection to the loom lost\n"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- a controller that never acknowledges
+
+TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(atMenu(run, loom));
+    run.type("3\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+    ASSERT_TRUE(run.expectOutputNext("\tAvailable networks:\n" + chooserPrompt));
+    run.type("0\n");
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+    ASSERT_TRUE(rename(run, "LOOM-9"));
+    LoomReport edited = loom;
+    edited.hostname = "LOOM-9";
+    EXPECT_NE(run.output().rfind(statusScreen(edited) + menuPrompt), std::string::npos);
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    // "close" may not overtake the scan request the controller still owes an answer.
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- line noise
+
+TEST(NoisyLine, ControlBytesHighBytesAndNulsAreDroppedAndTheReportCompletes) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    // What follows a NUL in the same read is lost: this prompt goes unanswered.
+    run.send("\x01\xff\x80<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n\0<Password: LOOM-7, "
+             "4.5v2.18>\r\n"s);
+    // A read that starts with a NUL is dropped whole.
+    run.send("\0<Password: LOOM-7, 4.5v2.18>\r\n"s);
+    ASSERT_TRUE(run.expectDrained());
+    ASSERT_TRUE(run.expectWireQuiet());
+
+    // Control and 8-bit bytes inside a message are left out of it.
+    run.send("<Pass\x07word: LOOM-7,\xa0 4.5v2.18>\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    // A second acknowledgement after the NUL would let "<wifistatus/>" go too early.
+    run.send("\xfe\xfd<ready>\x1b\0junk<ready>\r\n"s);
+    ASSERT_TRUE(run.expectWire("<netstatus/>\n"));
+    ASSERT_TRUE(run.expectDrained());
+    ASSERT_TRUE(run.expectWireQuiet());
+
+    run.send("<netstatus>\r\n\x02<host\x1b"
+             "name=\"LOOM-7\"/>\r\n");
+    run.send("<state=\"CONNECTED\"/>\r\n\0<state=\"BROKEN\"/>\r\n"s);
+    run.send("\x80\x81<dhcp=\"DHCP_ON\"/>\r\n<wifi=\"WIFI_ON\"/>\r\n<cur");
+    run.send("\x10rent=\"192.168.1.23\"/>\r\n\x04");
+    run.send("<static=\"192.168.1.50\"/>\r\n\0\0"s);
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<wifistatus/>\n"));
+    run.send("<wifistatus>\r\n<ssid=\"Weav\xe9"
+             "ing-Hall\"/>\r\n");
+    run.send("<encryption=\"WPA2\"/>\r\n</wifistatus>\r\n\0<ssid=\"Intruder\"/>\r\n"s);
+    run.send("\t<ready>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    std::string log = run.log();
+    EXPECT_EQ(countOf(log, "processMsg(): <Password: LOOM-7, 4.5v2.18>\n"), 1) << log;
+    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-7\"/>\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("processMsg(): <current=\"192.168.1.23\"/>\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("processMsg(): <ssid=\"Weaving-Hall\"/>\n"), std::string::npos) << log;
+    for (const char* lost : {"junk", "BROKEN", "Intruder"})
+        EXPECT_EQ(log.find(lost), std::string::npos) << lost << " in\n" << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(NoisyLine, AnOverlongMessageIsDiscardedAndTheRestOfTheReportKept) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netstatus/>\n"));
+    run.send("<netstatus>\r\n");
+    // 5,000 printable bytes with no '>', read in many pieces: thrown away up
+    // to the next '>', which ends the message they run into.
+    run.send("<dump " + std::string(4994, 'x') +
+             "\r\n<hostname=\"WRONG\"/>\r\n<hostname=\"LOOM-7\"/>\r\n");
+    run.send("<state=\"CONNECTED\"/>\r\n<dhcp=\"DHCP_ON\"/>\r\n<wifi=\"WIFI_ON\"/>\r\n");
+    run.send("<current=\"192.168.1.23\"/>\r\n<static=\"192.168.1.50\"/>\r\n<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<wifistatus/>\n"));
+    run.send("<wifistatus>\r\n<ssid=\"Weaving-Hall\"/>\r\n<encryption=\"WPA2\"/>\r\n");
+    run.send("</wifistatus>\r\n<ready>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    std::string log = run.log();
+    EXPECT_EQ(countOf(log, "readThread(): message of more than 511 bytes without '>' discarded"), 1)
+        << log;
+    EXPECT_EQ(log.find(std::string(100, 'x')), std::string::npos) << log;
+    EXPECT_EQ(log.find("WRONG"), std::string::npos) << log;
+    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-7\"/>\n"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- more than the program has room for
+
+// `n` characters of "<lead>0123456789..." repeated, so a cut shows where it fell.
+std::string longText(const std::string& lead, size_t n) {
+    std::string text = lead;
+    while (text.size() < n)
+        text += static_cast<char>('0' + text.size() % 10);
+    return text;
+}
+
+TEST(Oversized, ValuesLongerThanTheirFieldsAreShownCut) {
+    ShedmateRun run;
+    LoomReport big;
+    big.hostname = longText("LOOM-", 300);
+    big.state = longText("STATE-", 300);
+    big.current = longText("10.", 300);
+    big.ssid = longText("HALL-", 300);
+    big.staticAddress = longText("10.0.", 300);
+    const std::string version = longText("v", 100);
+
+    ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(run.expectWire("\n"));
+    run.send("<Weftrix loom controller: " + big.hostname + ", 4.5v" + version + ">\r\n");
+    run.send("<Password: " + big.hostname + ", 4.5v" + version + ">\r\n");
+    ASSERT_TRUE(run.expectWire("tulip\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(reportStatus(run, big));
+
+    // Each field keeps what its buffer holds: 63 characters, 51 for the
+    // static address, 19 for the version.
+    LoomReport shown = big;
+    shown.hostname.resize(63);
+    shown.state.resize(63);
+    shown.current.resize(63);
+    shown.ssid.resize(63);
+    shown.staticAddress.resize(51);
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(shown, version.substr(0, 19)) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    // The log has the controller's messages whole.
+    EXPECT_TRUE(logged(run, "processMsg(): <hostname=\"" + big.hostname + "\"/>\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(atMenu(run, loom));
+    run.type("3\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+
+    auto name = [](int k) {
+        char text[8];
+        std::snprintf(text, sizeof text, "Net-%02d", k);
+        // The first name is longer than the 32 characters a scan entry holds.
+        return k == 1 ? longText("Weaving-Hall-North-", 40) : std::string(text);
+    };
+    std::string scan = "<wifiscan>\r\n";
+    for (int k = 1; k <= 25; ++k)
+        scan += "<net=\"" + name(k) + ",-" + std::to_string(40 + k) + ",WPA2\"/>\r\n";
+    run.send(scan + "<ready>\r\n");
+
+    std::string list = "\tAvailable networks:\n";
+    for (int k = 1; k <= 20; ++k)
+        list += "\t\t[" + std::to_string(k) + "] " + name(k).substr(0, 32) + "\n";
+    ASSERT_TRUE(run.expectOutputNext(list + chooserPrompt));
+    run.type("20\n");
+    ASSERT_TRUE(run.expectOutputNext(
+        "\n\tThe network you have chosen (Net-20) requires a passphrase\n\tPassphrase: "));
+    run.type("shuttle 9\n");
+    LoomReport edited = loom;
+    edited.ssid = "Net-20";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    std::string log = run.log();
+    for (int k = 21; k <= 25; ++k)
+        EXPECT_NE(log.find("processMsg(): <net=\"" + name(k) + ","), std::string::npos) << log;
+    EXPECT_NE(log.find("set ssid: Net-20\n"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- the controller hanging up while a dialog waits
+
+void expectClosedByLoom(ShedmateRun& run) {
+    ASSERT_TRUE(run.expectOutputNext(closedLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_EQ(run.unreadOutput(), "");
+    // The controller is gone: no "close" for it.
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(logged(run, "processMsg(): <closing connection>\n")) << run.log();
+    EXPECT_TRUE(logged(run, "controller closed the connection\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+TEST(ClosedByLoom, WhileTheMenuWaitsTheRunEndsAfterTheAnswer) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    // The answer would open the name editor; the closed connection wins.
+    run.type("1\n");
+    expectClosedByLoom(run);
+}
+
+TEST(ClosedByLoom, WhileTheNameEditorWaitsTheNameIsStillLogged) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.type("1\n");
+    ASSERT_TRUE(run.expectOutputNext(namePrompt));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    run.type("LOOM-9\n");
+    expectClosedByLoom(run);
+    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+}
+
+// --- the operator's input ending in a dialog
+
+struct Dialog {
+    const char* name;
+    std::string keys;
+    bool scans;       // the chooser asks the controller first
+    std::string pick; // typed at the chooser to reach the dialog
+    std::string prompt;
+};
+
+void PrintTo(const Dialog& d, std::ostream* os) {
+    *os << d.name;
+}
+
+class EndOfInput : public testing::TestWithParam<Dialog> {};
+
+TEST_P(EndOfInput, QuitsCleanly) {
+    const Dialog& d = GetParam();
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.type(d.keys);
+    if (d.scans) {
+        ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+        run.send("<wifiscan>\r\n<net=\"Dye House,-60,WPA2\"/>\r\n<ready>\r\n");
+    }
+    if (!d.pick.empty()) {
+        ASSERT_TRUE(run.expectOutput(chooserPrompt));
+        run.type(d.pick);
+    }
+    ASSERT_TRUE(run.expectOutput(d.prompt));
+    run.closeInput();
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, EndOfInput,
+    testing::Values(Dialog{"NameEditor", "1\n", false, "", namePrompt},
+                    Dialog{"StaticAddressEditor", "5\n", false, "", "\n\tNew Static Address: "},
+                    Dialog{"NetworkChooser", "3\n", true, "", chooserPrompt},
+                    Dialog{"Passphrase", "3\n", true, "1\n", "\tPassphrase: "},
+                    Dialog{"FirmwarePath", "f\n", false, "", "\n\tFirmware image file: "}),
+    [](const testing::TestParamInfo<Dialog>& info) { return std::string(info.param.name); });
+
+TEST(EndOfInputMidLine, TheUnfinishedLastLineIsStillTaken) {
+    ShedmateRun run;
+    LoomReport loom;
+    ASSERT_TRUE(atMenu(run, loom));
+    run.type("1\n");
+    ASSERT_TRUE(run.expectOutputNext(namePrompt));
+    run.type("LOOM-9");
+    run.closeInput();
+    LoomReport edited = loom;
+    edited.hostname = "LOOM-9";
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+} // namespace
+} // namespace e2e

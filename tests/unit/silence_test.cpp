@@ -1,0 +1,179 @@
+// The operator is told when the controller stays silent for 30 s while the
+// run waits for it, without the test waiting that long: the program's clock is
+// a fake the test moves on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/clock.h"
+#include "app/log.h"
+#include "app/state.h"
+#include "link/connection.h"
+#include "support/fake_driver.h"
+#include "support/session.h"
+
+namespace {
+
+const std::string banner = "<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n";
+const std::string prompt = "<Password: LOOM-7, 4.5v2.18>\r\n";
+const std::string netReport = "<netstatus>\r\n<hostname=\"LOOM-7\">\r\n<state=\"CONNECTED\">\r\n"
+                              "<current=\"192.168.1.40\">\r\n<dhcp=\"DHCP_ON\">\r\n"
+                              "<static=\"192.168.1.50\">\r\n<wifi=\"WIFI_ON\">\r\n<ready>\r\n";
+const std::string wifiReport = "<wifistatus>\r\n<ssid=\"ShedNet\">\r\n<encryption=\"WPA2\">\r\n"
+                               "</wifistatus>\r\n<ready>\r\n";
+const std::string menuPrompt = "'q' for quit: ";
+const std::string warning = "The loom is not answering";
+
+// Close below the 32-bit wrap, so the silent spells cross it.
+constexpr uint32_t startOfTime = 0xFFFFFFFFu - 20000u;
+std::atomic<uint32_t> fakeNow{startOfTime};
+uint32_t fakeTicks() {
+    return fakeNow.load();
+}
+
+// The main loop looks at the clock at least every 200 ms while it waits; this
+// lets it do so a few times.
+void letTheLoopLook() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+}
+
+// Lets a failed test's run end rather than wait on the operator or the loom.
+struct RunStopper {
+    ConsolePipe& console;
+    SessionThread& run;
+    ~RunStopper() {
+        console.closeInput();
+        if (!run.join(2000)) {
+            setAppState(state::quit);
+            run.join(5000);
+        }
+    }
+};
+
+class Silence : public ::testing::Test {
+  protected:
+    // A folder of its own for Shedmate.log: tests run side by side (ctest -j)
+    // would otherwise write one log in the shared working folder.
+    void SetUp() override {
+        home_ = std::filesystem::current_path();
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("shedmate-silence-" +
+                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        std::filesystem::create_directories(folder_);
+        std::filesystem::current_path(folder_);
+        resetProgramState();
+        fakeNow = startOfTime;
+        setTickSource(fakeTicks);
+        fake::setDevices({{"FT245R USB FIFO"}});
+    }
+    void TearDown() override {
+        fake::setResponder(nullptr);
+        setTickSource(nullptr);
+        logClose();
+        std::filesystem::current_path(home_);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path home_;
+    std::filesystem::path folder_;
+
+    // Plays the controller. It leaves the password unanswered unless
+    // answerLogin is set, and "<netdown/>" unless answerApply is.
+    static void playLoom(bool answerLogin, bool answerApply) {
+        fake::setResponder([=](const std::string& line) {
+            if (line.empty())
+                fake::pushRx(banner + prompt);
+            else if (line == "tulip" && answerLogin)
+                fake::pushRx("<ready>\r\n");
+            else if (line == "<netstatus/>")
+                fake::pushRx(netReport);
+            else if (line == "<wifistatus/>")
+                fake::pushRx(wifiReport);
+            else if (line == "<netdown/>" && answerApply)
+                fake::pushRx("<ready>\r\n");
+            else if (line == "<netup/>")
+                fake::pushRx("<please wait>\r\n<ready>\r\n");
+        });
+    }
+};
+
+TEST_F(Silence, AStalledLoginIsReportedOnceAndALateAnswerCarriesOn) {
+    playLoom(false, true);
+    ConsolePipe console;
+    SessionThread run;
+    RunStopper stopper{console, run};
+    ASSERT_TRUE(fake::waitForWritten("tulip\n", 5000));
+    // The wait for the report has begun with the clock still at its start.
+    ASSERT_TRUE(eventually([] { return appState.load() == state::idle; }));
+    letTheLoopLook();
+
+    fakeNow += 29000;
+    letTheLoopLook();
+    EXPECT_EQ(console.output().find(warning), std::string::npos) << console.output();
+
+    fakeNow += 2000;
+    ASSERT_TRUE(console.waitForOutput("\n\tThe loom is not answering (nothing heard for 31 s). "
+                                      "Waiting; press Ctrl-C to quit.\n"));
+    EXPECT_NE(readLog().find("] loom not answering for 31000 ms\n"), std::string::npos)
+        << readLog();
+
+    // Still silent: nothing more is said.
+    fakeNow += 60000;
+    letTheLoopLook();
+    EXPECT_EQ(countOf(console.output(), warning), 1) << console.output();
+    EXPECT_EQ(countOf(readLog(), "loom not answering"), 1) << readLog();
+
+    // The controller answers at last: the report comes and the menu with it.
+    fake::pushRx("<ready>\r\n");
+    ASSERT_TRUE(console.waitForOutput(menuPrompt, 5000));
+    std::string out = console.output();
+    EXPECT_LT(out.find(warning), out.find("Current Status")) << out;
+    EXPECT_NE(out.find("LOOM-7 - Version: 2.18"), std::string::npos) << out;
+
+    console.type("q\n");
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 0);
+    EXPECT_EQ(countOf(console.output(), warning), 1) << console.output();
+}
+
+TEST_F(Silence, TheMenuWaitsForTheOperatorNotTheLoom) {
+    playLoom(true, false);
+    ConsolePipe console;
+    SessionThread run;
+    RunStopper stopper{console, run};
+    ASSERT_TRUE(console.waitForOutput(menuPrompt, 5000));
+
+    // Two minutes at the menu are no silence of the loom's.
+    fakeNow += 120000;
+    letTheLoopLook();
+    EXPECT_EQ(console.output().find(warning), std::string::npos) << console.output();
+
+    // The controller's last word was two minutes ago, but the wait for it
+    // starts only now.
+    console.type("a\n");
+    ASSERT_TRUE(fake::waitForWritten("<netdown/>\n", 3000));
+    ASSERT_TRUE(console.waitForOutput("Please wait "));
+    letTheLoopLook();
+    EXPECT_EQ(console.output().find(warning), std::string::npos) << console.output();
+
+    fakeNow += 30500;
+    ASSERT_TRUE(console.waitForOutput("(nothing heard for 30 s)"));
+    EXPECT_NE(readLog().find("] loom not answering for 30500 ms\n"), std::string::npos)
+        << readLog();
+
+    // The late acknowledgement carries the apply through to the menu.
+    fake::pushRx("<ready>\r\n");
+    ASSERT_TRUE(console.waitForOutput(menuPrompt, 5000, 2));
+    console.type("q\n");
+    ASSERT_TRUE(run.join());
+    EXPECT_EQ(run.exitStatus(), 0);
+    EXPECT_EQ(countOf(console.output(), warning), 1) << console.output();
+    EXPECT_NE(fake::written().find("<netup/>\n"), std::string::npos);
+}
+
+} // namespace
