@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "virtual_loom/ftd2xx/script_link.h"
+#include "virtual_loom/ftd2xx/socket_io_posix.h"
 
 namespace bench {
 
@@ -18,32 +19,6 @@ namespace script = vloom::script;
 namespace {
 
 constexpr size_t keptFrameBytes = 64 * 1024;
-
-bool readFull(int fd, char* out, size_t n) {
-    while (n > 0) {
-        ssize_t got = ::recv(fd, out, n, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool sendFull(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        ssize_t put = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -90,10 +65,10 @@ void ScriptedLoom::readFrames() {
     std::vector<char> payload;
     for (;;) {
         char header[script::headerSize];
-        bool ok = readFull(fd_, header, sizeof header);
+        bool ok = script::recvFull(fd_, header, sizeof header);
         uint32_t length = ok ? script::getNumber(header + 1) : 0;
         payload.resize(length);
-        ok = ok && (length == 0 || readFull(fd_, payload.data(), length));
+        ok = ok && (length == 0 || script::recvFull(fd_, payload.data(), length));
         Clock::time_point now = Clock::now();
         std::lock_guard<std::mutex> lock(mutex_);
         if (!ok) {
@@ -162,7 +137,7 @@ Clock::time_point ScriptedLoom::send(std::string_view bytes) {
         ++sent_;
     }
     Clock::time_point now = Clock::now();
-    if (!sendFull(fd_, frame.data(), frame.size()))
+    if (!script::sendFull(fd_, frame.data(), frame.size()))
         throw Failure("the virtual loom library hung up");
     return now;
 }

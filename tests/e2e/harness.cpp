@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "virtual_loom/ftd2xx/script_link.h"
+#include "virtual_loom/ftd2xx/socket_io_posix.h"
 
 extern char** environ;
 
@@ -76,33 +77,6 @@ std::string readFile(const std::string& path) {
     std::ostringstream all;
     all << in.rdbuf();
     return all.str();
-}
-
-bool readFull(int fd, char* out, size_t n) {
-    while (n > 0) {
-        ssize_t got = ::read(fd, out, n);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-// Sockets only: MSG_NOSIGNAL keeps a hung-up library from raising SIGPIPE.
-bool sendFull(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        ssize_t put = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
 }
 
 bool writeFull(int fd, const char* data, size_t n) {
@@ -271,10 +245,10 @@ void ShedmateRun::readSocket() {
     for (;;) {
         char header[script::headerSize];
         std::string payload;
-        bool ok = readFull(loomFd_, header, sizeof header);
+        bool ok = script::recvFull(loomFd_, header, sizeof header);
         if (ok) {
             payload.resize(script::getNumber(header + 1));
-            ok = payload.empty() || readFull(loomFd_, payload.data(), payload.size());
+            ok = payload.empty() || script::recvFull(loomFd_, payload.data(), payload.size());
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (!ok) {
@@ -436,7 +410,7 @@ void ShedmateRun::send(const std::string& chunk) {
         return;
     std::string frame = script::encode(script::frame::data, chunk);
     std::lock_guard<std::mutex> lock(sendMutex_);
-    if (loomFd_ < 0 || !sendFull(loomFd_, frame.data(), frame.size())) {
+    if (loomFd_ < 0 || !script::sendFull(loomFd_, frame.data(), frame.size())) {
         ADD_FAILURE() << "could not send \"" << visible(chunk) << "\": the library hung up";
         return;
     }
@@ -466,7 +440,7 @@ AssertionResult ShedmateRun::control(char type, uint32_t value) {
     std::string frame = script::encode(type, script::number(value));
     {
         std::lock_guard<std::mutex> lock(sendMutex_);
-        if (loomFd_ < 0 || !sendFull(loomFd_, frame.data(), frame.size()))
+        if (loomFd_ < 0 || !script::sendFull(loomFd_, frame.data(), frame.size()))
             return AssertionFailure() << "the library hung up" << diagnostics();
     }
     std::unique_lock<std::mutex> lock(mutex_);

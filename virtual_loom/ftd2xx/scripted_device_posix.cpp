@@ -15,38 +15,12 @@
 
 #include "virtual_loom/ftd2xx/device.h"
 #include "virtual_loom/ftd2xx/script_link.h"
+#include "virtual_loom/ftd2xx/socket_io_posix.h"
 
 namespace vloom {
 namespace {
 
 namespace frame = script::frame;
-
-bool readFull(int fd, char* out, size_t n) {
-    while (n > 0) {
-        ssize_t got = ::recv(fd, out, n, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool writeFull(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        // The test may be gone; that must not kill the program with SIGPIPE.
-        ssize_t put = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
 
 class ScriptedDevice final : public Device {
   public:
@@ -140,13 +114,13 @@ class ScriptedDevice final : public Device {
     bool send(char type, std::string_view payload) {
         std::string bytes = script::encode(type, payload);
         std::lock_guard<std::mutex> lock(sendMutex_);
-        return writeFull(fd_, bytes.data(), bytes.size());
+        return script::sendFull(fd_, bytes.data(), bytes.size());
     }
 
     void listen() {
         for (;;) {
             char header[script::headerSize];
-            if (!readFull(fd_, header, sizeof header))
+            if (!script::recvFull(fd_, header, sizeof header))
                 break;
             uint32_t length = script::getNumber(header + 1);
             if (length > script::maxPayload) {
@@ -155,7 +129,7 @@ class ScriptedDevice final : public Device {
                 break;
             }
             std::string payload(length, '\0');
-            if (length > 0 && !readFull(fd_, payload.data(), length))
+            if (length > 0 && !script::recvFull(fd_, payload.data(), length))
                 break;
             apply(header[0], payload);
         }
