@@ -46,7 +46,8 @@ FT_STATUS createDeviceInfoList(DWORD* n) {
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
     std::lock_guard<std::mutex> lock(m);
-    if (script.getListStatus != FT_OK) return script.getListStatus;
+    if (script.getListStatus != FT_OK)
+        return script.getListStatus;
     DWORD count = std::min<DWORD>(*n, static_cast<DWORD>(script.devices.size()));
     for (DWORD i = 0; i < count; ++i) {
         const Device& d = script.devices[i];
@@ -95,13 +96,16 @@ FT_STATUS read(FT_HANDLE, void* buffer, DWORD toRead, DWORD* returned) {
     cv.wait(lock, [] { return !script.readsBlocked; });
     --script.blockedReaders;
     *returned = 0;
-    if (script.readResult != FT_OK) return script.readResult;
-    if (script.rx.empty()) return FT_OK;
+    if (script.readResult != FT_OK)
+        return script.readResult;
+    if (script.rx.empty())
+        return FT_OK;
     std::string& chunk = script.rx.front();
     size_t n = std::min<size_t>(toRead, chunk.size());
     std::memcpy(buffer, chunk.data(), n);
     chunk.erase(0, n);
-    if (chunk.empty()) script.rx.pop_front();
+    if (chunk.empty())
+        script.rx.pop_front();
     *returned = static_cast<DWORD>(n);
     return FT_OK;
 }
@@ -112,7 +116,8 @@ FT_STATUS write(FT_HANDLE, const void* buffer, DWORD toWrite, DWORD* written) {
     {
         std::lock_guard<std::mutex> lock(m);
         *written = 0;
-        if (script.writeStatus != FT_OK) return script.writeStatus;
+        if (script.writeStatus != FT_OK)
+            return script.writeStatus;
         size_t n = std::min<size_t>(toWrite, script.maxWrite);
         std::string bytes(static_cast<const char*>(buffer), n);
         script.written += bytes;

@@ -69,7 +69,8 @@ class SessionThread {
 // Polls pred every millisecond until it holds; false after timeoutMs.
 template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
     for (int waited = 0; waited < timeoutMs; ++waited) {
-        if (pred()) return true;
+        if (pred())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return pred();
