@@ -1,5 +1,6 @@
 #include "app/log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -60,6 +61,24 @@ void logPrintFlush(const char* fmt, ...) {
     va_start(args, fmt);
     writeEntry(true, fmt, args);
     va_end(args);
+}
+
+void logPrintFlushWithText(const char* text, size_t len, const char* fmt, ...) {
+    char head[256];
+    std::va_list args;
+    va_start(args, fmt);
+    int n = std::vsnprintf(head, sizeof head, fmt, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    size_t headLen = std::min(static_cast<size_t>(n), sizeof head - 1);
+
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (!logFile)
+        return;
+    std::fwrite(head, 1, headLen, logFile);
+    std::fwrite(text, 1, len, logFile);
+    std::fflush(logFile);
 }
 
 void logFlush() {

@@ -25,6 +25,12 @@ void logPrint(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
 // Writes one entry and flushes the log, for the lines that must survive a crash.
 void logPrintFlush(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
 
+// Writes one flushed entry: the printf-formatted head, then len bytes of text
+// as they are. For bulk text (a firmware image is logged as sent) that would
+// otherwise be formatted, and copied, twice.
+void logPrintFlushWithText(const char* text, size_t len, const char* fmt, ...)
+    SHEDMATE_PRINTF(3, 4);
+
 void logFlush();
 void logClose();
 bool logIsOpen();

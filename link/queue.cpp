@@ -108,8 +108,8 @@ void sendMsgToLoom(int msgLen, const char* text) {
         masked = maskPassphrase(shown);
         shown = masked;
     }
-    logPrintFlush("[%d] sendMsgToLoom(): [%d] %.*s", msSinceStart(), msgLen,
-                  static_cast<int>(shown.size()), shown.data());
+    logPrintFlushWithText(shown.data(), shown.size(), "[%d] sendMsgToLoom(): [%d] ", msSinceStart(),
+                          msgLen);
 
     FT_HANDLE handle = ftHandle.load();
     if (!handle) {
