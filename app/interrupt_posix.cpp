@@ -7,6 +7,7 @@
 #include "app/echo.h"
 
 std::atomic<int> interruptRequested{0};
+std::atomic<int> interruptSeen{0};
 
 namespace {
 
@@ -16,6 +17,11 @@ void onInterrupt(int) {
         _exit(interruptedExitStatus);
     }
 }
+
+void onNudge(int) {}
+
+pthread_t mainThread;
+std::atomic<bool> installed{false};
 
 } // namespace
 
@@ -28,6 +34,18 @@ void installInterruptHandlers() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    struct sigaction nudge {};
+    nudge.sa_handler = onNudge;
+    sigemptyset(&nudge.sa_mask);
+    sigaction(SIGUSR1, &nudge, nullptr);
+    mainThread = pthread_self();
+    installed = true;
+}
+
+void nudgeMainThread() {
+    if (installed)
+        pthread_kill(mainThread, SIGUSR1);
 }
 
 void keepInterruptsOffThisThread() {

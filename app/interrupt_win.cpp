@@ -6,6 +6,7 @@
 #include "app/echo.h"
 
 std::atomic<int> interruptRequested{0};
+std::atomic<int> interruptSeen{0};
 
 namespace {
 
@@ -29,6 +30,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 void installInterruptHandlers() {
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
+
+// A console read returns by itself when Ctrl-C is pressed.
+void nudgeMainThread() {}
 
 // Windows delivers console events on a thread of their own.
 void keepInterruptsOffThisThread() {}

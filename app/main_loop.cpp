@@ -75,6 +75,7 @@ void reportLinkLost() {
 
 void noticeInterrupt() {
     interruptNoticed = true;
+    interruptSeen = 1;
     exitStatus = interruptedExitStatus;
     conPrint(
         "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n");
@@ -216,6 +217,7 @@ int runShedmate() {
     loomClosed = 0;
     lastDotTick = 0;
     interruptRequested = 0;
+    interruptSeen = 0;
     interruptNoticed = false;
     silence = SilenceWatch{};
     setAppState(state::startUp);

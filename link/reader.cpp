@@ -75,6 +75,8 @@ void readThread() {
     bool driverFailed = false;
 
     while (!readerStop) {
+        if (interruptRequested && !interruptSeen)
+            nudgeMainThread();
         FT_HANDLE handle = ftHandle.load();
         DWORD waiting = 0, txBytes = 0, events = 0;
         FT_STATUS status = d.getStatus(handle, &waiting, &txBytes, &events);

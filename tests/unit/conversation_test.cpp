@@ -2,10 +2,13 @@
 // menu, quitting, and losing the device along the way.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "app/interrupt.h"
+#include "app/main_loop.h"
 #include "app/state.h"
 #include "link/connection.h"
 #include "protocol/settings.h"
@@ -162,3 +165,28 @@ TEST_F(Conversation, UnpluggedAtTheMenuEndsAfterThePendingAnswer) {
 }
 
 } // namespace
+
+// A Ctrl-C that lands just before the menu's console read begins leaves the
+// flag set and nothing to cut that read short; the run must end all the same.
+TEST_F(Conversation, InterruptBeforeTheConsoleReadStillEndsTheRun) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows cuts a console read short itself; a pipe read it never does";
+#endif
+    ConsolePipe console;
+    std::atomic<int> status{-1};
+    std::thread run([&] {
+        // The receiving thread nudges the thread that installed the handlers.
+        installInterruptHandlers();
+        status = runShedmate();
+    });
+    reachMenu(console);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    interruptRequested = 1;
+    bool ended = eventually([&] { return status.load() != -1; }, 3000);
+    if (!ended)
+        console.closeInput();
+    run.join();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(status.load(), interruptedExitStatus);
+    EXPECT_NE(readLog().find("interrupted by the operator\n"), std::string::npos);
+}
