@@ -35,8 +35,6 @@ constexpr uint32_t silenceWarningMs = 30000;
 // variable) is noticed within this time.
 constexpr int interruptPollMs = 200;
 
-bool interruptNoticed = false;
-
 // The spell of waiting for the controller that the silence watch measures.
 struct SilenceWatch {
     bool waiting = false;
@@ -74,7 +72,6 @@ void reportLinkLost() {
 }
 
 void noticeInterrupt() {
-    interruptNoticed = true;
     interruptSeen = 1;
     exitStatus = interruptedExitStatus;
     conPrint(
@@ -218,7 +215,6 @@ int runShedmate() {
     lastDotTick = 0;
     interruptRequested = 0;
     interruptSeen = 0;
-    interruptNoticed = false;
     silence = SilenceWatch{};
     setAppState(state::startUp);
     startTick = tickCount();
@@ -227,7 +223,7 @@ int runShedmate() {
         uint32_t seen = stateGeneration();
         int s = appState.load();
         if (s != state::startUp && s != state::exit && s != state::done) {
-            if (interruptRequested && !interruptNoticed) {
+            if (interruptRequested && !interruptSeen) {
                 noticeInterrupt();
                 continue;
             }
