@@ -1,6 +1,7 @@
 #include "support/session.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -197,4 +198,23 @@ int countOf(const std::string& haystack, const std::string& needle) {
          at = haystack.find(needle, at + needle.size()))
         ++n;
     return n;
+}
+
+std::string unstamped(const std::string& log) {
+    std::string out;
+    for (size_t i = 0; i < log.size(); ++i) {
+        bool lineStart = i == 0 || log[i - 1] == '\n';
+        if (lineStart && log[i] == '[') {
+            size_t j = i + 1;
+            while (j < log.size() && std::isdigit(static_cast<unsigned char>(log[j])))
+                ++j;
+            if (j > i + 1 && j < log.size() && log[j] == ']') {
+                out += "[N]";
+                i = j;
+                continue;
+            }
+        }
+        out += log[i];
+    }
+    return out;
 }

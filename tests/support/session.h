@@ -76,5 +76,9 @@ template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
     return pred();
 }
 
+// The log with every line's "[ms]" stamp turned into "[N]", for comparing
+// whole lines.
+std::string unstamped(const std::string& log);
+
 // Counts the occurrences of needle in haystack.
 int countOf(const std::string& haystack, const std::string& needle);

@@ -20,26 +20,6 @@
 
 namespace {
 
-// The log with every line's "[ms]" stamp turned into "[N]".
-std::string unstamped(const std::string& log) {
-    std::string out;
-    for (size_t i = 0; i < log.size(); ++i) {
-        bool lineStart = i == 0 || log[i - 1] == '\n';
-        if (lineStart && log[i] == '[') {
-            size_t j = i + 1;
-            while (j < log.size() && std::isdigit(static_cast<unsigned char>(log[j])))
-                ++j;
-            if (j > i + 1 && j < log.size() && log[j] == ']') {
-                out += "[N]";
-                i = j;
-                continue;
-            }
-        }
-        out += log[i];
-    }
-    return out;
-}
-
 class Queue : public ::testing::Test {
   protected:
     void SetUp() override {
