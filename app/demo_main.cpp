@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/interrupt.h"
+#include "base/interrupt.h"
 #include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "virtual_loom/loom_driver.h"

@@ -1,5 +1,5 @@
 // shedmate: the program a technician runs with a loom attached.
-#include "app/interrupt.h"
+#include "base/interrupt.h"
 #include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "link/drivers/system_driver.h"

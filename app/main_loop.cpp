@@ -5,11 +5,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/clock.h"
-#include "app/interrupt.h"
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/interrupt.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"

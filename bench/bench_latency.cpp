@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/reader.h"

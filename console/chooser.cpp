@@ -6,10 +6,10 @@
 #include <cstring>
 #include <thread>
 
-#include "app/interrupt.h"
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/interrupt.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/editors.h"
 #include "console/input.h"
 #include "link/queue.h"

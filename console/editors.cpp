@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/input.h"
 #include "protocol/settings.h"
 

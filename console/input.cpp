@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "app/echo.h"
-#include "app/interrupt.h"
-#include "app/io.h"
-#include "app/log.h"
+#include "base/echo.h"
+#include "base/interrupt.h"
+#include "base/io.h"
+#include "base/log.h"
 
 bool readAnswer(char* buf, size_t maxChars) {
     std::memset(buf, 0, maxChars + 1);

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/input.h"
 #include "protocol/firmware.h"
 #include "protocol/settings.h"

@@ -1,31 +1,20 @@
 #include "link/connection.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/reader.h"
-
-std::atomic<FT_HANDLE> ftHandle{nullptr};
-std::atomic<int> readerStop{0};
 
 namespace {
 
 std::thread readerThread;
-std::atomic<int> closing{0};
 std::atomic<bool> abandoned{false};
-
-std::mutex doneMutex;
-std::condition_variable doneCv;
-bool readerDone = true; // guarded by doneMutex
 
 constexpr char loomDescription[] = "FT245R USB FIFO";
 
@@ -53,10 +42,6 @@ bool describesLoom(const DeviceInfoNode& node) {
     std::string_view description(node.Description,
                                  strnlen(node.Description, sizeof node.Description));
     return description.find(loomDescription) != std::string_view::npos;
-}
-
-void runReader() {
-    readThread();
 }
 
 } // namespace
@@ -118,20 +103,13 @@ FT_STATUS openLoom() {
         d.setLatencyTimer(ftHandle.load(), 2);
 
     readerStop = 0;
-    closing = 0;
     abandoned = false;
-    {
-        std::lock_guard<std::mutex> lock(doneMutex);
-        readerDone = false;
-    }
+    readerStarting();
     try {
-        readerThread = std::thread(runReader);
+        readerThread = std::thread(readThread);
     } catch (const std::system_error& e) {
         logPrintFlush("openLoom(): cannot start the receiving thread: %s\n", e.what());
-        {
-            std::lock_guard<std::mutex> lock(doneMutex);
-            readerDone = true;
-        }
+        readerNeverStarted();
         d.close(ftHandle.exchange(nullptr));
         return FT_INSUFFICIENT_RESOURCES;
     }
@@ -140,16 +118,9 @@ FT_STATUS openLoom() {
 }
 
 void closeLoom() {
-    closing = 1;
-    readerStop = 1;
+    stopReader();
     if (readerThread.joinable()) {
-        bool ended;
-        {
-            std::unique_lock<std::mutex> lock(doneMutex);
-            ended =
-                doneCv.wait_for(lock, std::chrono::milliseconds(200), [] { return readerDone; });
-        }
-        if (ended) {
+        if (awaitReaderEnd(200)) {
             readerThread.join();
         } else {
             // Still inside a driver call: closing the handle under it would be
@@ -166,21 +137,4 @@ void closeLoom() {
 
 bool readerAbandoned() {
     return abandoned;
-}
-
-bool readerFinished() {
-    std::lock_guard<std::mutex> lock(doneMutex);
-    return readerDone;
-}
-
-void readerEnded() {
-    if (!closing) {
-        linkLost = 1;
-        wakeMainLoop();
-    }
-    // Notified under the lock: once readerFinished() sees the flag, this thread
-    // no longer touches doneCv, so an abandoned reader cannot outlive it.
-    std::lock_guard<std::mutex> lock(doneMutex);
-    readerDone = true;
-    doneCv.notify_all();
 }

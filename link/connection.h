@@ -2,15 +2,8 @@
 // life around it.
 #pragma once
 
-#include <atomic>
-
 #include "link/d2xx.h"
-
-// The open device; null while none is open. Read by both threads.
-extern std::atomic<FT_HANDLE> ftHandle;
-
-// Set to 1 to end the receiving thread (closeLoom, or a failed write).
-extern std::atomic<int> readerStop;
+#include "link/device.h"
 
 // Lists the attached FTDI devices in the log, picks the loom's FIFO and opens
 // it. Returns FT_Open's status. Main thread.
@@ -28,10 +21,3 @@ void closeLoom();
 // True when closeLoom had to leave a receiving thread stuck in a driver call.
 // The process must then end without running static destructors under it.
 bool readerAbandoned();
-
-// True once the receiving thread has returned (or was never started).
-bool readerFinished();
-
-// Called by the receiving thread as it ends. A thread that ends while closeLoom
-// did not ask it to marks the link lost and wakes the main loop.
-void readerEnded();

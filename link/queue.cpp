@@ -6,12 +6,15 @@
 #include <string>
 #include <thread>
 
-#include "app/clock.h"
-#include "app/log.h"
-#include "app/state.h"
-#include "link/connection.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "link/d2xx.h"
-#include "protocol/settings.h"
+#include "link/device.h"
+
+std::atomic<int> clearToSend{1};
+std::atomic<int> waitingForNetup{0};
 
 namespace {
 

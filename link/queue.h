@@ -6,9 +6,15 @@
 // and only one is ever in flight. Every call here may come from either thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+
+// 1 while the controller may be sent the next queued message.
+extern std::atomic<int> clearToSend;
+// 1 from the start of an apply until its "<netup/>" leaves the queue.
+extern std::atomic<int> waitingForNetup;
 
 constexpr uint32_t msgQueueSlots = 20;
 

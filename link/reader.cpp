@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
-#include "app/clock.h"
-#include "app/interrupt.h"
-#include "app/log.h"
-#include "link/connection.h"
+#include "base/clock.h"
+#include "base/interrupt.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/d2xx.h"
+#include "link/device.h"
 
 std::atomic<uint32_t> lastRxTick{0};
 
@@ -30,7 +33,50 @@ bool isLogMessage(const char* msg) {
 // A read takes at most what the receive buffer holds besides its NUL.
 constexpr DWORD maxRead = 511;
 
+std::atomic<int> closing{0};
+std::mutex doneMutex;
+std::condition_variable doneCv;
+bool readerDone = true; // guarded by doneMutex
+
+void readerEnded() {
+    if (!closing) {
+        linkLost = 1;
+        wakeMainLoop();
+    }
+    // Notified under the lock: once readerFinished() sees the flag, this thread
+    // no longer touches doneCv, so an abandoned reader cannot outlive it.
+    std::lock_guard<std::mutex> lock(doneMutex);
+    readerDone = true;
+    doneCv.notify_all();
+}
+
 } // namespace
+
+void readerStarting() {
+    closing = 0;
+    std::lock_guard<std::mutex> lock(doneMutex);
+    readerDone = false;
+}
+
+void readerNeverStarted() {
+    std::lock_guard<std::mutex> lock(doneMutex);
+    readerDone = true;
+}
+
+void stopReader() {
+    closing = 1;
+    readerStop = 1;
+}
+
+bool awaitReaderEnd(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(doneMutex);
+    return doneCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return readerDone; });
+}
+
+bool readerFinished() {
+    std::lock_guard<std::mutex> lock(doneMutex);
+    return readerDone;
+}
 
 void setMessageHandler(MessageHandler handler) {
     messageHandler = handler;

@@ -32,5 +32,16 @@ void frameBytes(Framer& framer, const unsigned char* bytes, size_t n, MessageHan
 extern std::atomic<uint32_t> lastRxTick;
 
 // The receiving thread's body: polls the device until readerStop is set or the
-// driver fails.
+// driver fails. As it ends it marks the link lost and wakes the main loop,
+// unless stopReader asked it to end.
 void readThread();
+
+// The receiving thread's life as its starter sees it. Main thread.
+void readerStarting();     // before the thread is started
+void readerNeverStarted(); // the thread could not be started after all
+void stopReader();         // sets readerStop; the end that follows is no loss
+// Waits at most timeoutMs for the thread to return; true when it has.
+bool awaitReaderEnd(int timeoutMs);
+
+// True once the receiving thread has returned (or was never started). Any thread.
+bool readerFinished();

@@ -1,8 +1,8 @@
 #include "protocol/apply.h"
 
-#include "app/io.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/queue.h"
 #include "protocol/settings.h"
 

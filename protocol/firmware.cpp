@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "app/io.h"
-#include "app/log.h"
+#include "base/io.h"
+#include "base/log.h"
 #include "link/queue.h"
 
 char firmwarePath[120];

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/queue.h"
 #include "protocol/settings.h"
 

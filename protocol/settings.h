@@ -14,6 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+#include "link/queue.h"
+
 constexpr int maxNetInfos = 20;
 
 struct NetInfo {
@@ -49,30 +52,6 @@ extern LoomSettings loomSettings;
 
 // Held while a thread copies into or out of loomSettings' fields and table.
 extern std::mutex settingsMutex;
-
-// 1 while the controller may be sent the next queued message.
-extern std::atomic<int> clearToSend;
-// 1 from the start of an apply until its "<netup/>" leaves the queue.
-extern std::atomic<int> waitingForNetup;
-
-// Copies at most `len` bytes of `src`, stopping early at a NUL, into dst of
-// capacity `cap`; truncates to cap - 1 and always terminates. Returns the number
-// of bytes stored.
-size_t copyBounded(char* dst, size_t cap, const char* src, size_t len);
-
-template <size_t N> size_t copyField(char (&dst)[N], std::string_view src) {
-    return copyBounded(dst, N, src.data(), src.size());
-}
-
-// The passphrase never reaches the log: log lines that would carry it show
-// this mask in its place.
-constexpr std::string_view passphraseMask = "********";
-
-// True when `message` holds a passphrase attribute.
-bool carriesPassphrase(std::string_view message);
-
-// `message` with the value of its passphrase="..." attribute replaced by the mask.
-std::string maskPassphrase(std::string_view message);
 
 // Empties the record and sets the flags to their start values (clearToSend 1).
 void resetLoomSettings();

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/io.h"
-#include "app/log.h"
+#include "base/io.h"
+#include "base/log.h"
 #include "link/drivers/dynlib.h"
 #include "link/drivers/rx_event.h"
 

@@ -20,8 +20,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/io.h"
-#include "app/log.h"
+#include "base/io.h"
+#include "base/log.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {

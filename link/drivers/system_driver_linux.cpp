@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/io.h"
-#include "app/log.h"
+#include "base/io.h"
+#include "base/log.h"
 #include "link/drivers/d2xx_library.h"
 #include "link/drivers/kernel_serial.h"
 

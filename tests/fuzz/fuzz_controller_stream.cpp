@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "link/reader.h"

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/io.h"
-#include "app/state.h"
+#include "base/io.h"
+#include "base/state.h"
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"

@@ -15,11 +15,11 @@
 #include <unistd.h>
 #endif
 
-#include "app/clock.h"
-#include "app/io.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/io.h"
+#include "base/log.h"
 #include "app/main_loop.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "link/reader.h"

@@ -3,8 +3,8 @@
 #include <regex>
 #include <string>
 
-#include "app/log.h"
-#include "app/state.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "protocol/apply.h"

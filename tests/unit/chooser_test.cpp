@@ -6,8 +6,8 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/state.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/chooser.h"
 #include "console/menu.h"
 #include "link/connection.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "app/interrupt.h"
+#include "base/interrupt.h"
 #include "app/main_loop.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "protocol/settings.h"
 #include "support/fake_driver.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-#include "app/state.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/editors.h"
 #include "console/menu.h"
 #include "protocol/settings.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "app/clock.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "protocol/firmware.h"

@@ -19,13 +19,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/drivers/d2xx_library.h"
 #include "link/drivers/kernel_serial.h"
 #include "link/drivers/sysfs_enum.h"
 #include "link/drivers/system_driver.h"
+#include "link/reader.h"
 #include "protocol/settings.h"
 #include "support/session.h"
 

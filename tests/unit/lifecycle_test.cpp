@@ -8,12 +8,13 @@
 #include <fstream>
 #include <string>
 
-#include "app/clock.h"
-#include "app/io.h"
-#include "app/log.h"
 #include "app/main_loop.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/io.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/connection.h"
+#include "link/reader.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 

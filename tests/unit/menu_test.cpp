@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/log.h"
-#include "app/state.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "console/menu.h"
 #include "protocol/firmware.h"
 #include "protocol/settings.h"

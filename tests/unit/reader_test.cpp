@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/state.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "link/reader.h"

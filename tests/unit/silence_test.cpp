@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "app/clock.h"
-#include "app/log.h"
-#include "app/state.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/state.h"
 #include "link/connection.h"
 #include "support/fake_driver.h"
 #include "support/session.h"

@@ -1,10 +1,10 @@
-#include "app/interrupt.h"
+#include "base/interrupt.h"
 
 #include <csignal>
 #include <pthread.h>
 #include <unistd.h>
 
-#include "app/echo.h"
+#include "base/echo.h"
 
 std::atomic<int> interruptRequested{0};
 std::atomic<int> interruptSeen{0};

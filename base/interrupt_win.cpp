@@ -1,9 +1,9 @@
-#include "app/interrupt.h"
+#include "base/interrupt.h"
 
 #include <cstdlib>
 #include <windows.h>
 
-#include "app/echo.h"
+#include "base/echo.h"
 
 std::atomic<int> interruptRequested{0};
 std::atomic<int> interruptSeen{0};

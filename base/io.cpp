@@ -1,4 +1,4 @@
-#include "app/io.h"
+#include "base/io.h"
 
 #include <cstdarg>
 

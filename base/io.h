@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 
 std::FILE* conIn();
 std::FILE* conOut();

@@ -1,4 +1,4 @@
-#include "app/echo.h"
+#include "base/echo.h"
 
 #include <atomic>
 #include <termios.h>

@@ -1,0 +1,26 @@
+// Bounded copies into the program's fixed text buffers, and the passphrase mask
+// that keeps the Wi-Fi secret out of the log.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Copies at most `len` bytes of `src`, stopping early at a NUL, into dst of
+// capacity `cap`; truncates to cap - 1 and always terminates. Returns the number
+// of bytes stored.
+size_t copyBounded(char* dst, size_t cap, const char* src, size_t len);
+
+template <size_t N> size_t copyField(char (&dst)[N], std::string_view src) {
+    return copyBounded(dst, N, src.data(), src.size());
+}
+
+// The passphrase never reaches the log: log lines that would carry it show
+// this mask in its place.
+constexpr std::string_view passphraseMask = "********";
+
+// True when `message` holds a passphrase attribute.
+bool carriesPassphrase(std::string_view message);
+
+// `message` with the value of its passphrase="..." attribute replaced by the mask.
+std::string maskPassphrase(std::string_view message);

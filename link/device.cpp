@@ -1,0 +1,4 @@
+#include "link/device.h"
+
+std::atomic<FT_HANDLE> ftHandle{nullptr};
+std::atomic<int> readerStop{0};
