@@ -3,14 +3,22 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/interrupt.h"
 #include "app/main_loop.h"
-#include "link/d2xx.h"
+#include "base/interrupt.h"
 #include "virtual_loom/loom_driver.h"
 
+namespace {
+
+// Close to a real controller: a scan takes a moment, a network restart a few seconds.
+vloom::Timing timing{.scanMs = 400, .restartMs = 2500, .replyMs = 5};
+
+const Driver* demoDriver() {
+    return virtualLoomDriver(timing);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    // Close to a real controller: a scan takes a moment, a network restart a few seconds.
-    vloom::Timing timing{.scanMs = 400, .restartMs = 2500, .replyMs = 5};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--fast") == 0) {
             timing = {};
@@ -21,6 +29,5 @@ int main(int argc, char** argv) {
         }
     }
     installInterruptHandlers();
-    installDriver(virtualLoomDriver(timing));
-    endProcess(runShedmate());
+    endProcess(runShedmate(demoDriver));
 }

@@ -25,6 +25,8 @@ uint32_t lastDotTick = 0;
 
 namespace {
 
+DriverChoice driverChoice = nullptr;
+
 constexpr uint32_t dotIntervalMs = 2000;
 
 // How long the controller may stay silent, while it is waited for, before the
@@ -196,6 +198,8 @@ void startUp() {
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
     createMsgQueue();
     setMessageHandler(processMsg);
+    if (driverChoice)
+        installDriver(driverChoice());
 
     FT_STATUS status = openLoom();
     if (status != FT_OK) {
@@ -208,7 +212,8 @@ void startUp() {
     queueMsg("\n");
 }
 
-int runShedmate() {
+int runShedmate(DriverChoice chooseDriver) {
+    driverChoice = chooseDriver;
     exitStatus = 0;
     linkLost = 0;
     loomClosed = 0;

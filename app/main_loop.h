@@ -3,13 +3,18 @@
 
 #include <cstdint>
 
+#include "link/driver.h"
+
 // Tick of the last progress dot; 0 at start, so the first wait prints one at once.
 extern uint32_t lastDotTick;
 
 // Runs a whole session from start-up to exit and returns the process exit
 // status: 0 when the operator quit or the controller closed the connection, 1
 // when the device could not be opened or the connection was lost. Main thread.
-int runShedmate();
+// chooseDriver, when given, picks the back end once the log is open; without
+// it the driver installed before stays.
+using DriverChoice = const Driver* (*)();
+int runShedmate(DriverChoice chooseDriver = nullptr);
 
 // State 2: opens the log and the device and wakes the controller.
 void startUp();

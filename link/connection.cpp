@@ -9,6 +9,7 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "link/driver.h"
 #include "link/reader.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "link/device.h"
 
 std::atomic<int> clearToSend{1};

@@ -12,7 +12,7 @@
 #include "base/interrupt.h"
 #include "base/log.h"
 #include "base/state.h"
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "link/device.h"
 
 std::atomic<uint32_t> lastRxTick{0};

@@ -222,8 +222,17 @@ FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
 }
 
 const Driver table = {
-    "virtual loom", createDeviceInfoList, getDeviceInfoList, openDevice, setTimeouts,     getStatus,
-    readDevice,     writeDevice,          closeDevice,       waitForRx,  setLatencyTimer,
+    .name = "virtual loom",
+    .createDeviceInfoList = createDeviceInfoList,
+    .getDeviceInfoList = getDeviceInfoList,
+    .open = openDevice,
+    .setTimeouts = setTimeouts,
+    .getStatus = getStatus,
+    .read = readDevice,
+    .write = writeDevice,
+    .close = closeDevice,
+    .waitForRx = waitForRx,
+    .setLatencyTimer = setLatencyTimer,
 };
 
 } // namespace

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "virtual_loom/model.h"
 
 // The driver table. Every call starts a fresh loom (logged out, first settings,

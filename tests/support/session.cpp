@@ -15,10 +15,10 @@
 #include <unistd.h>
 #endif
 
+#include "app/main_loop.h"
 #include "base/clock.h"
 #include "base/io.h"
 #include "base/log.h"
-#include "app/main_loop.h"
 #include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
@@ -163,9 +163,9 @@ std::mutex sessionMutex;
 std::condition_variable sessionCv;
 } // namespace
 
-SessionThread::SessionThread() {
-    thread_ = std::thread([this] {
-        int status = runShedmate();
+SessionThread::SessionThread(DriverChoice chooseDriver) {
+    thread_ = std::thread([this, chooseDriver] {
+        int status = runShedmate(chooseDriver);
         std::lock_guard<std::mutex> lock(sessionMutex);
         status_ = status;
         done_ = true;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "support/session.h"
 #include "virtual_loom/loom_driver.h"
 #include "virtual_loom/model.h"
