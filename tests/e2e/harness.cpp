@@ -35,11 +35,7 @@ std::string shedmatePath() {
 }
 
 std::string demoPath() {
-#if defined(SHEDMATE_DEMO_EXE)
     return SHEDMATE_DEMO_EXE;
-#else
-    return "";
-#endif
 }
 
 std::string vloomDir() {

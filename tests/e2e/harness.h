@@ -24,7 +24,7 @@ constexpr int defaultTimeoutMs = 10000;
 
 // Paths of the executables under test and of the library's folder.
 std::string shedmatePath();
-std::string demoPath(); // "" when shedmate-demo is not built
+std::string demoPath();
 std::string vloomDir();
 
 struct RunOptions {
