@@ -131,19 +131,6 @@ class FakeTree {
     fs::path base_;
 };
 
-// Runs in another folder for its lifetime, so that Shedmate.log is the test's
-// own even when ctest runs several tests at once.
-class WorkIn {
-  public:
-    explicit WorkIn(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-    ~WorkIn() { fs::current_path(old_); }
-    WorkIn(const WorkIn&) = delete;
-    WorkIn& operator=(const WorkIn&) = delete;
-
-  private:
-    fs::path old_;
-};
-
 std::vector<std::string> namesOf(const std::vector<SerialDevice>& devices) {
     std::vector<std::string> names;
     for (const auto& d : devices)
@@ -621,7 +608,6 @@ class KernelSerialSession : public ::testing::Test {
 
     Pty pty;
     FakeTree tree;
-    WorkIn work{tree.base()};
 };
 
 TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
@@ -676,7 +662,6 @@ TEST(KernelSerialChoice, WithoutFtdiLibraryTheKernelDevicesAreUsedQuietly) {
         GTEST_SKIP() << "libftd2xx.so is installed on this machine";
     resetProgramState();
     FakeTree empty;
-    WorkIn work(empty.base());
     kernelSerialSetRoots(empty.sys(), empty.dev());
     {
         ConsoleCapture console;
