@@ -1,4 +1,5 @@
 #include "app/main_loop.h"
+#include "app/run_state.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -212,17 +213,15 @@ void startUp() {
     queueMsg("\n");
 }
 
-int runShedmate(DriverChoice chooseDriver) {
-    driverChoice = chooseDriver;
-    exitStatus = 0;
-    linkLost = 0;
-    loomClosed = 0;
+void resetMainLoop() {
     lastDotTick = 0;
-    interruptRequested = 0;
-    interruptSeen = 0;
     silence = SilenceWatch{};
+}
+
+int runShedmate(DriverChoice chooseDriver) {
+    resetRunState();
+    driverChoice = chooseDriver;
     setAppState(state::startUp);
-    startTick = tickCount();
 
     for (;;) {
         uint32_t seen = stateGeneration();

@@ -16,6 +16,9 @@ extern uint32_t lastDotTick;
 using DriverChoice = const Driver* (*)();
 int runShedmate(DriverChoice chooseDriver = nullptr);
 
+// Forgets the progress dots and the silence watch, as a run starts.
+void resetMainLoop();
+
 // State 2: opens the log and the device and wakes the controller.
 void startUp();
 

@@ -13,6 +13,9 @@ extern std::atomic<int> interruptRequested;
 // Set by the main loop once it has acted on the interrupt.
 extern std::atomic<int> interruptSeen;
 
+// Forgets an interrupt, as a run starts.
+void resetInterrupts();
+
 // Process exit status of a run ended by an interrupt.
 constexpr int interruptedExitStatus = 130;
 

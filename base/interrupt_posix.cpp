@@ -55,3 +55,8 @@ void keepInterruptsOffThisThread() {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
+
+void resetInterrupts() {
+    interruptRequested = 0;
+    interruptSeen = 0;
+}

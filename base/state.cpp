@@ -15,6 +15,13 @@ std::condition_variable wakeCv;
 uint32_t generation = 0; // guarded by wakeMutex
 } // namespace
 
+void resetAppState() {
+    appState = 0;
+    linkLost = 0;
+    loomClosed = 0;
+    exitStatus = 0;
+}
+
 void wakeMainLoop() {
     {
         std::lock_guard<std::mutex> lock(wakeMutex);

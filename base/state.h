@@ -53,3 +53,6 @@ extern std::atomic<int> loomClosed;
 
 // The process exit status the run reports: 0 unless the run ended on a failure.
 extern std::atomic<int> exitStatus;
+
+// Puts the state number and the flags above back as a run starts.
+void resetAppState();

@@ -2,3 +2,8 @@
 
 std::atomic<FT_HANDLE> ftHandle{nullptr};
 std::atomic<int> readerStop{0};
+
+void resetDevice() {
+    ftHandle = nullptr;
+    readerStop = 0;
+}

@@ -11,3 +11,6 @@ extern std::atomic<FT_HANDLE> ftHandle;
 
 // Set to 1 to end the receiving thread (closeLoom, or a failed write).
 extern std::atomic<int> readerStop;
+
+// No device, no stop asked for.
+void resetDevice();

@@ -10,8 +10,8 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "link/driver.h"
 #include "link/device.h"
+#include "link/driver.h"
 
 std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
@@ -38,6 +38,16 @@ void writeFailed() {
 }
 
 } // namespace
+
+void resetMsgQueue() {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        clearLocked();
+        queueCreated = false;
+    }
+    clearToSend = 1;
+    waitingForNetup = 0;
+}
 
 void createMsgQueue() {
     std::lock_guard<std::mutex> lock(queueMutex);

@@ -25,6 +25,10 @@ struct MsgQueue {
     uint32_t count = 0;
 };
 
+// No queue (as before createMsgQueue) and the flow-control flags as a run
+// starts them: clear to send, no apply under way.
+void resetMsgQueue();
+
 // Creates the queue, empty. Before it exists queueMsg drops what it is given
 // and clearMsgQueue does nothing.
 void createMsgQueue();

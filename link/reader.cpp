@@ -12,8 +12,8 @@
 #include "base/interrupt.h"
 #include "base/log.h"
 #include "base/state.h"
-#include "link/driver.h"
 #include "link/device.h"
+#include "link/driver.h"
 
 std::atomic<uint32_t> lastRxTick{0};
 
@@ -76,6 +76,11 @@ bool awaitReaderEnd(int timeoutMs) {
 bool readerFinished() {
     std::lock_guard<std::mutex> lock(doneMutex);
     return readerDone;
+}
+
+void resetReader() {
+    messageHandler = nullptr;
+    lastRxTick = 0;
 }
 
 void setMessageHandler(MessageHandler handler) {

@@ -31,6 +31,9 @@ void frameBytes(Framer& framer, const unsigned char* bytes, size_t n, MessageHan
 // when the controller stays silent while it is waited for.
 extern std::atomic<uint32_t> lastRxTick;
 
+// No handler and nothing heard yet, as a run starts.
+void resetReader();
+
 // The receiving thread's body: polls the device until readerStop is set or the
 // driver fails. As it ends it marks the link lost and wakes the main loop,
 // unless stopReader asked it to end.

@@ -81,3 +81,7 @@ void sendFirmware() {
         remaining -= static_cast<long>(got);
     }
 }
+
+void resetFirmware() {
+    firmwarePath[0] = '\0';
+}

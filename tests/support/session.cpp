@@ -16,6 +16,7 @@
 #endif
 
 #include "app/main_loop.h"
+#include "app/run_state.h"
 #include "base/clock.h"
 #include "base/io.h"
 #include "base/log.h"
@@ -67,19 +68,10 @@ bool makePipe(int fds[2]) {
 
 void resetProgramState(bool withRxWait) {
     fake::reset(withRxWait);
-    resetLoomSettings();
     setTickSource(nullptr);
-    appState = 0;
-    linkLost = 0;
-    exitStatus = 0;
-    readerStop = 0;
-    ftHandle = nullptr;
-    lastDotTick = 0;
-    startTick = tickCount();
-    firmwarePath[0] = '\0';
+    resetRunState();
+    // The pieces a test drives without startUp expect the queue to be there.
     createMsgQueue();
-    setMessageHandler(nullptr);
-    logClose();
 }
 
 std::string readLog() {

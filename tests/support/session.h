@@ -7,8 +7,8 @@
 
 #include "app/main_loop.h"
 
-// Puts every process-wide piece of program state back to its start values,
-// with the fake driver installed (see fake::reset).
+// resetRunState with the fake driver installed (see fake::reset), the real
+// clock and an empty queue.
 void resetProgramState(bool withRxWait = true);
 
 // The contents of Shedmate.log in the working folder ("" when absent).
