@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/interrupt.h"
 #include "app/main_loop.h"
+#include "base/interrupt.h"
 #include "link/d2xx.h"
 #include "virtual_loom/loom_driver.h"
 
 int main(int argc, char** argv) {
+    installInterruptHandlers();
     // Close to a real controller: a scan takes a moment, a network restart a few seconds.
     vloom::Timing timing{.scanMs = 400, .restartMs = 2500, .replyMs = 5};
     for (int i = 1; i < argc; ++i) {
@@ -20,7 +21,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    installInterruptHandlers();
     installDriver(virtualLoomDriver(timing));
     endProcess(runShedmate());
 }

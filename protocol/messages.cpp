@@ -96,9 +96,12 @@ void handle(const char* msg) {
     if (startsWith("<ready", msg)) {
         clearToSend = 1;
         if (appState == state::pleaseWait && waitingForNetup == 0) {
-            setAppState(state::idle);
+            // The requests are on their way before the main loop hears the
+            // wait is over: a quit it has held back meanwhile comes after them.
             queueMsg("<netstatus/>");
             queueMsg("<wifistatus/>");
+            networkDown = 0;
+            setAppState(state::idle);
             logPrint("clearing wait\n");
         }
     } else if (startsWith("<netstatus", msg)) {

@@ -25,4 +25,5 @@ void resetLoomSettings() {
     s.wifiConfigChanged = 0;
     clearToSend = 1;
     waitingForNetup = 0;
+    networkDown = 0;
 }
