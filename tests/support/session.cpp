@@ -15,10 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "app/main_loop.h"
 #include "base/clock.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
-#include "app/main_loop.h"
 #include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
@@ -71,6 +72,11 @@ void resetProgramState(bool withRxWait) {
     setTickSource(nullptr);
     appState = 0;
     linkLost = 0;
+    loomClosed = 0;
+    interruptRequested = 0;
+    interruptSeen = 0;
+    interruptSignal = 0;
+    endNoticed = 0;
     exitStatus = 0;
     readerStop = 0;
     ftHandle = nullptr;
