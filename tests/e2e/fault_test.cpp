@@ -417,6 +417,10 @@ struct Leaving {
     bool unplugged; // else the controller closes the connection
 };
 
+void PrintTo(const Leaving& l, std::ostream* os) {
+    *os << l.name;
+}
+
 class LoomLeaves : public testing::TestWithParam<std::tuple<Dialog, Leaving>> {};
 
 TEST_P(LoomLeaves, EndsTheRunAtOnce) {

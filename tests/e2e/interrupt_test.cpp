@@ -2,6 +2,7 @@
 // first one closes the connection to the loom cleanly wherever the run stands,
 // a second one ends the process at once.
 #include <csignal>
+#include <ostream>
 
 #include "conversation.h"
 #include "harness.h"
@@ -51,6 +52,10 @@ struct EndSignal {
     int signal;
     int status; // 128 + the signal, as shells report it
 };
+
+void PrintTo(const EndSignal& e, std::ostream* os) {
+    *os << e.name;
+}
 
 class AtTheMenu : public testing::TestWithParam<EndSignal> {};
 

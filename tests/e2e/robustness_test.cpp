@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -94,6 +95,10 @@ struct LinkedLog {
     const char* name;
     const char* setUp; // shell commands run in the working folder
 };
+
+void PrintTo(const LinkedLog& l, std::ostream* os) {
+    *os << l.name;
+}
 
 class LinkedLogName : public testing::TestWithParam<LinkedLog> {};
 
