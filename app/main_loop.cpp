@@ -129,6 +129,13 @@ void tellEnd() {
 void exitRun() {
     tellEnd();
     closeLoom();
+    // A signal that came as the run was already ending still counts.
+    if (interruptRequested && !interruptSeen) {
+        interruptSeen = 1;
+        logPrintFlush("interrupted by the operator\n");
+        if (exitStatus == 0)
+            exitStatus = interruptExitStatus();
+    }
     logPrintFlush("Shedmate exiting at %s\n", nowText());
     logClose();
     tellLogFailure();

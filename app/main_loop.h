@@ -8,7 +8,8 @@ extern uint32_t lastDotTick;
 
 // Runs a whole session from start-up to exit and returns the process exit
 // status: 0 when the operator quit or the controller closed the connection, 1
-// when the device could not be opened or the connection was lost. Main thread.
+// when the device could not be opened, the connection was lost or another run
+// holds the folder's log, 128 + the signal after an interrupt. Main thread.
 int runShedmate();
 
 // State 2: opens the log and the device and wakes the controller.
