@@ -151,6 +151,7 @@ void noticeInterrupt() {
     if (networkDown && !ending.quitting) {
         // Quitting now would strand the loom with its network down.
         ending.finishApply = true;
+        quitAfterApply = 1;
         conPrint("\n\n\tInterrupted: finishing the apply so the loom's network comes back up, "
                  "then closing the connection (Ctrl-C again ends at once).\n");
         conFlush();
@@ -316,6 +317,7 @@ int runShedmate() {
     interruptSeen = 0;
     silence = SilenceWatch{};
     ending = Ending{};
+    quitAfterApply = 0;
     setAppState(state::startUp);
     startTick = tickCount();
     runActive = 1;

@@ -71,6 +71,9 @@ void installInterruptHandlers() {
     mainThread = pthread_self();
     installed = true;
 
+    // The receiving thread takes SIGCONT: the main thread's read of the
+    // console goes on undisturbed.
+    sigaddset(&before, SIGCONT);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
@@ -84,6 +87,9 @@ void keepInterruptsOffThisThread() {
     sigemptyset(&set);
     for (int sig : endSignals)
         sigaddset(&set, sig);
-    sigaddset(&set, SIGCONT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    sigset_t cont;
+    sigemptyset(&cont);
+    sigaddset(&cont, SIGCONT);
+    pthread_sigmask(SIG_UNBLOCK, &cont, nullptr);
 }

@@ -9,6 +9,7 @@
 #include "protocol/settings.h"
 
 const char loomPassword[] = "tulip";
+std::atomic<int> quitAfterApply{0};
 
 bool startsWith(const char* prefix, const char* msg) {
     return std::strncmp(msg, prefix, std::strlen(prefix)) == 0;
@@ -97,9 +98,11 @@ void handle(const char* msg) {
         clearToSend = 1;
         if (appState == state::pleaseWait && waitingForNetup == 0) {
             // The requests are on their way before the main loop hears the
-            // wait is over: a quit it has held back meanwhile comes after them.
-            queueMsg("<netstatus/>");
-            queueMsg("<wifistatus/>");
+            // wait is over.
+            if (!quitAfterApply) {
+                queueMsg("<netstatus/>");
+                queueMsg("<wifistatus/>");
+            }
             networkDown = 0;
             setAppState(state::idle);
             logPrint("clearing wait\n");

@@ -98,10 +98,12 @@ class TerminalRun {
             int status;
             ::waitpid(pid_, &status, 0);
         }
-        if (master_ >= 0)
-            ::close(master_);
+        // With the program gone, nothing holds the terminal's other end: the
+        // reader's next read fails and it ends.
         if (reader_.joinable())
             reader_.join();
+        if (master_ >= 0)
+            ::close(master_);
         if (!workDir_.empty() && !testing::Test::HasFailure())
             std::filesystem::remove_all(workDir_);
     }
