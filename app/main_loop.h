@@ -10,13 +10,14 @@ extern uint32_t lastDotTick;
 
 // Runs a whole session from start-up to exit and returns the process exit
 // status: 0 when the operator quit or the controller closed the connection, 1
-// when the device could not be opened or the connection was lost. Main thread.
+// when the device could not be opened, the connection was lost or another run
+// holds the folder's log, 128 + the signal after an interrupt. Main thread.
 // chooseDriver, when given, picks the back end once the log is open; without
 // it the driver installed before stays.
 using DriverChoice = const Driver* (*)();
 int runShedmate(DriverChoice chooseDriver = nullptr);
 
-// Forgets the progress dots and the silence watch, as a run starts.
+// Forgets the progress dots, the silence watch and how the run is ending, as a run starts.
 void resetMainLoop();
 
 // State 2: opens the log and the device and wakes the controller.

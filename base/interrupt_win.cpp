@@ -37,7 +37,3 @@ void nudgeMainThread() {}
 // Windows delivers console events on a thread of their own.
 void keepInterruptsOffThisThread() {}
 
-void resetInterrupts() {
-    interruptRequested = 0;
-    interruptSeen = 0;
-}

@@ -4,10 +4,14 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "base/interrupt.h"
+
 std::atomic<int> appState{0};
 std::atomic<int> linkLost{0};
 std::atomic<int> loomClosed{0};
 std::atomic<int> exitStatus{0};
+std::atomic<int> runActive{0};
+std::atomic<int> endNoticed{0};
 
 namespace {
 std::mutex wakeMutex;
@@ -20,6 +24,7 @@ void resetAppState() {
     linkLost = 0;
     loomClosed = 0;
     exitStatus = 0;
+    endNoticed = 0;
 }
 
 void wakeMainLoop() {
@@ -47,4 +52,12 @@ void waitForStateChange(uint32_t seen, int timeoutMs) {
         wakeCv.wait(lock, changed);
     else
         wakeCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), changed);
+}
+
+bool runMustEnd() {
+    return interruptRequested || loomClosed || linkLost;
+}
+
+bool mainThreadNeedsNudge() {
+    return runActive && !endNoticed && runMustEnd();
 }

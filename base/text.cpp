@@ -40,3 +40,31 @@ std::string maskPassphrase(std::string_view message) {
     out.append(message.substr(from));
     return out;
 }
+
+std::string printableText(std::string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c == 0x1b && i + 1 < in.size()) {
+            char kind = in[++i];
+            if (kind == '[') {
+                // CSI: parameters and intermediates up to the final byte.
+                while (i + 1 < in.size() && !(in[i + 1] >= 0x40 && in[i + 1] <= 0x7e))
+                    ++i;
+                ++i;
+            } else if (kind == ']' || kind == 'P' || kind == '_' || kind == '^') {
+                // A string sequence runs to BEL or to ESC '\'.
+                while (i + 1 < in.size() && in[i + 1] != '\a' &&
+                       !(in[i + 1] == 0x1b && i + 2 < in.size() && in[i + 2] == '\\'))
+                    ++i;
+                i += (i + 1 < in.size() && in[i + 1] == 0x1b) ? 2 : 1;
+            }
+            continue;
+        }
+        if (c < 0x20 || c == 0x7f)
+            continue;
+        out += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}

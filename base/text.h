@@ -24,3 +24,9 @@ bool carriesPassphrase(std::string_view message);
 
 // `message` with the value of its passphrase="..." attribute replaced by the mask.
 std::string maskPassphrase(std::string_view message);
+
+// Text that came from a device (USB product and serial strings, tty names),
+// made safe to print: escape sequences and control bytes are removed, and
+// every byte outside printable ASCII shows as '?', so a device can neither move
+// the cursor nor recolour or clear the operator's screen.
+std::string printableText(std::string_view deviceText);

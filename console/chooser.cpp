@@ -6,7 +6,6 @@
 #include <cstring>
 #include <thread>
 
-#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
@@ -57,7 +56,7 @@ void choose(const NetInfo& entry) {
     char passphrase[passphraseChars + 2];
     // A passphrase that cannot be read is empty; the next prompt then meets the
     // same end of input and quits.
-    if (!readSecret(passphrase, passphraseChars) && interruptRequested)
+    if (!readSecret(passphrase, passphraseChars) && runMustEnd())
         return;
     stripNewline(passphrase);
     if (unsafeForLoom(passphrase)) {
@@ -72,8 +71,12 @@ void choose(const NetInfo& entry) {
         copyField(s.passphrase, passphrase);
     }
     logPrint("set ssid: %s\n", entry.ssid);
-    logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
-             passphraseMask.data());
+    // The mask hides the passphrase, not whether there was one.
+    if (passphrase[0] == '\0')
+        logPrint("set passphrase: (empty)\n");
+    else
+        logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
+                 passphraseMask.data());
 }
 
 } // namespace

@@ -3,15 +3,16 @@
 #include <cstring>
 
 #include "base/echo.h"
-#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
+#include "base/state.h"
 
 bool readAnswer(char* buf, size_t maxChars) {
     std::memset(buf, 0, maxChars + 1);
     conFlush();
-    // A Ctrl-C cuts the read short; whatever it left behind is not an answer.
-    if (!std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) || interruptRequested) {
+    // A Ctrl-C, or the loom leaving, cuts the read short (or spares it);
+    // whatever it left behind is not an answer.
+    if (runMustEnd() || !std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) || runMustEnd()) {
         buf[0] = '\0';
         return false;
     }
@@ -30,7 +31,7 @@ bool readSecret(char* buf, size_t maxChars) {
 }
 
 void logInputEnded(const char* where) {
-    if (!interruptRequested)
+    if (!runMustEnd())
         logPrint("%s: end of input, quitting\n", where);
 }
 

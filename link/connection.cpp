@@ -1,6 +1,10 @@
 #include "link/connection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -10,6 +14,7 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "link/driver.h"
+#include "base/text.h"
 #include "link/reader.h"
 
 namespace {
@@ -18,6 +23,44 @@ std::thread readerThread;
 std::atomic<bool> abandoned{false};
 
 constexpr char loomDescription[] = "FT245R USB FIFO";
+
+// How long FT_Close may take before it is left to the end of the process.
+constexpr int closeBoundMs = 1000;
+
+// FT_Close on a thread of its own, waited for at most closeBoundMs: a driver
+// stuck in it must not hold the exit up. True when it returned in time.
+bool closeWithin(FT_HANDLE handle, int boundMs) {
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    const Driver* d = &driver();
+    std::thread closer;
+    try {
+        closer = std::thread([d, handle, done] {
+            d->close(handle);
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->done = true;
+            done->cv.notify_all();
+        });
+    } catch (const std::system_error&) {
+        d->close(handle);
+        return true;
+    }
+    bool returned;
+    {
+        std::unique_lock<std::mutex> lock(done->mutex);
+        returned =
+            done->cv.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return done->done; });
+    }
+    if (returned)
+        closer.join();
+    else
+        closer.detach();
+    return returned;
+}
 
 void logDevice(int index, const DeviceInfoNode& node) {
     // The driver's strings are fixed arrays that need not be terminated.
@@ -33,8 +76,8 @@ void logDevice(int index, const DeviceInfoNode& node) {
     logPrint("  Type=0x%x\n", node.Type);
     logPrint("  ID=0x%x\n", node.ID);
     logPrint("  LocId=0x%x\n", node.LocId);
-    logPrint("  SerialNumber=%s\n", serial);
-    logPrint("  Description=%s\n", description);
+    logPrint("  SerialNumber=%s\n", printableText(serial).c_str());
+    logPrint("  Description=%s\n", printableText(description).c_str());
     logPrint("  ftHandle=0x%llx\n",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(node.ftHandle)));
 }
@@ -132,8 +175,12 @@ void closeLoom() {
         logPrint("Server: thread terminated %d\n", msSinceStart());
     }
     FT_HANDLE handle = ftHandle.exchange(nullptr);
-    if (handle && !abandoned)
-        driver().close(handle);
+    if (handle && !abandoned && !closeWithin(handle, closeBoundMs)) {
+        abandoned = true;
+        logPrintFlush("closeLoom(): FT_Close did not return within %d ms; left to the end of "
+                      "the process\n",
+                      closeBoundMs);
+    }
 }
 
 bool readerAbandoned() {

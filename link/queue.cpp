@@ -15,6 +15,7 @@
 
 std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
+std::atomic<int> networkDown{0};
 
 namespace {
 
@@ -34,6 +35,10 @@ void clearLocked() {
 }
 
 void writeFailed() {
+    // Marked here, not when the receiving thread ends: an operator who quits
+    // a moment later must still hear that the loom was lost.
+    linkLost = 1;
+    wakeMainLoop();
     readerStop = 1;
 }
 
@@ -47,6 +52,7 @@ void resetMsgQueue() {
     }
     clearToSend = 1;
     waitingForNetup = 0;
+    networkDown = 0;
 }
 
 void createMsgQueue() {
@@ -91,6 +97,8 @@ void sendNextMsg() {
     if (!text)
         return;
     clearToSend = 0;
+    if (std::strncmp(text.get(), "<netdown", 8) == 0)
+        networkDown = 1;
     if (std::strncmp(text.get(), "<netup", 6) == 0) {
         waitingForNetup = 0;
         setAppState(state::pleaseWait);

@@ -15,6 +15,9 @@
 extern std::atomic<int> clearToSend;
 // 1 from the start of an apply until its "<netup/>" leaves the queue.
 extern std::atomic<int> waitingForNetup;
+// 1 from the moment an apply's "<netdown/>" leaves until the wait after its
+// "<netup/>" ends: quitting then would leave the loom's network down.
+extern std::atomic<int> networkDown;
 
 constexpr uint32_t msgQueueSlots = 20;
 

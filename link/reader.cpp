@@ -38,10 +38,20 @@ std::mutex doneMutex;
 std::condition_variable doneCv;
 bool readerDone = true; // guarded by doneMutex
 
+// Nudges come every 10 ms until the main loop has acted: one that lands just
+// before the main thread blocks in a console read is followed by another.
+void nudgeUntilNoticed() {
+    while (!closing && mainThreadNeedsNudge()) {
+        nudgeMainThread();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void readerEnded() {
     if (!closing) {
         linkLost = 1;
         wakeMainLoop();
+        nudgeUntilNoticed();
     }
     // Notified under the lock: once readerFinished() sees the flag, this thread
     // no longer touches doneCv, so an abandoned reader cannot outlive it.
@@ -126,7 +136,7 @@ void readThread() {
     bool driverFailed = false;
 
     while (!readerStop) {
-        if (interruptRequested && !interruptSeen)
+        if (mainThreadNeedsNudge())
             nudgeMainThread();
         FT_HANDLE handle = ftHandle.load();
         DWORD waiting = 0, txBytes = 0, events = 0;
@@ -152,8 +162,12 @@ void readThread() {
             break;
         }
         got = std::min(got, toRead);
-        if (got == 0)
+        if (got == 0) {
+            // Bytes said to be waiting that no read returns: a driver wait
+            // would end at once, so this pass sleeps instead of spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
+        }
         lastRxTick = tickCount();
         rx[got] = 0;
         if (rx[0] == 0)

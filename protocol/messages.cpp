@@ -9,6 +9,7 @@
 #include "protocol/settings.h"
 
 const char loomPassword[] = "tulip";
+std::atomic<int> quitAfterApply{0};
 
 bool startsWith(const char* prefix, const char* msg) {
     return std::strncmp(msg, prefix, std::strlen(prefix)) == 0;
@@ -96,9 +97,14 @@ void handle(const char* msg) {
     if (startsWith("<ready", msg)) {
         clearToSend = 1;
         if (appState == state::pleaseWait && waitingForNetup == 0) {
+            // The requests are on their way before the main loop hears the
+            // wait is over.
+            if (!quitAfterApply) {
+                queueMsg("<netstatus/>");
+                queueMsg("<wifistatus/>");
+            }
+            networkDown = 0;
             setAppState(state::idle);
-            queueMsg("<netstatus/>");
-            queueMsg("<wifistatus/>");
             logPrint("clearing wait\n");
         }
     } else if (startsWith("<netstatus", msg)) {

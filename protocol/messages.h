@@ -1,7 +1,13 @@
 // Handling of the controller's messages, and the helpers that read their values.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+
+// Set by the main loop when an interrupt lets a running apply finish before the
+// run closes: the end of the wait then asks for no report, and "close" can go
+// at once.
+extern std::atomic<int> quitAfterApply;
 
 // Handles one complete message from the controller (">" included): updates the
 // record and the conversation flags, moves the main loop on, queues answers and

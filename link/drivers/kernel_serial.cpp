@@ -22,6 +22,7 @@
 
 #include "base/io.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {
@@ -165,10 +166,13 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     return FT_OK;
 }
 
+// The name and product string come from the device: printed only made safe.
 std::string labelOf(const SerialDevice& device) {
-    if (device.info.Description[0] == '\0')
-        return device.node;
-    return device.node + " (" + device.info.Description + ")";
+    std::string description(device.info.Description,
+                            strnlen(device.info.Description, sizeof device.info.Description));
+    if (description.empty())
+        return printableText(device.node);
+    return printableText(device.node + " (" + description + ")");
 }
 
 FT_STATUS createList(DWORD* numDevs) {
@@ -339,10 +343,10 @@ FT_STATUS closePort(FT_HANDLE h) {
         openPorts.erase(at);
     }
     if (!p->gone) {
-        // Let what was written reach the chip, but for no longer than a write
-        // may take: close() would otherwise wait up to ftdi_sio's 30 s for a
-        // FIFO that nobody empties.
-        auto deadline = deadlineAfter(p->writeMs);
+        // Let what was written reach the chip, but for no longer than half a
+        // second, well inside the second the program gives FT_Close: close()
+        // would otherwise wait up to ftdi_sio's 30 s for a FIFO nobody empties.
+        auto deadline = deadlineAfter(std::min<uint32_t>(p->writeMs, 500));
         int queued = 0;
         while (::ioctl(p->fd, TIOCOUTQ, &queued) == 0 && queued > 0 && msLeft(deadline) > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -457,5 +461,5 @@ void kernelSerialSetRoots(const std::string& sysfs, const std::string& dev) {
 FT_STATUS kernelSerialOpenPath(const char* path, FT_HANDLE* handle) {
     if (!path || !handle)
         return FT_INVALID_PARAMETER;
-    return openNode(path, path, "", handle);
+    return openNode(path, printableText(path), "", handle);
 }

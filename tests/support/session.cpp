@@ -18,6 +18,7 @@
 #include "app/main_loop.h"
 #include "app/run_state.h"
 #include "base/clock.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
@@ -70,6 +71,9 @@ void resetProgramState(bool withRxWait) {
     fake::reset(withRxWait);
     setTickSource(nullptr);
     resetRunState();
+    // Each test stands for a fresh process: no request is carried over.
+    interruptRequested = 0;
+    interruptSignal = 0;
     // The pieces a test drives without startUp expect the queue to be there.
     createMsgQueue();
 }

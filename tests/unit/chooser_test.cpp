@@ -209,6 +209,15 @@ TEST_F(NetworkChooser, EncryptedNetworkTakesKindAndPassphrase) {
     }
 }
 
+TEST_F(NetworkChooser, AnEmptyPassphraseIsLoggedAsEmpty) {
+    logOpen();
+    setScan({{"Alpha", "WPA2"}});
+    ConsoleCapture console("1\n\n");
+    EXPECT_EQ(choose(), state::showStatus);
+    EXPECT_STREQ(loomSettings.ssid, "Alpha");
+    EXPECT_NE(readLog().find("set passphrase: (empty)\n"), std::string::npos) << readLog();
+}
+
 TEST_F(NetworkChooser, ChoosingTheCurrentNetworkAsksAgain) {
     setScan({{"Current Net", "WPA"}});
     ConsoleCapture console("1\nnew secret\n");
