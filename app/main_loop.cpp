@@ -147,10 +147,11 @@ void runState(int s) {
         progressTick();
         break;
     case state::firmware:
-        sendFirmware();
         // Back to the menu: idle would leave the operator with no prompt and
-        // nothing on the way to bring one.
-        setAppState(state::showStatus);
+        // nothing on the way to bring one. An upload that ended the run has
+        // set what comes next.
+        if (sendFirmware())
+            setAppState(state::showStatus);
         break;
     case state::quit:
         quit();

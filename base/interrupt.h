@@ -13,6 +13,12 @@ extern std::atomic<int> interruptRequested;
 // Set by the main loop once it has acted on the interrupt.
 extern std::atomic<int> interruptSeen;
 
+// While holdInterrupts is set (a firmware upload is on the wire) an interrupt
+// only adds one to heldInterrupts and never ends the process at once: the
+// upload decides between its pieces whether to stop.
+extern std::atomic<int> holdInterrupts;
+extern std::atomic<int> heldInterrupts;
+
 // Process exit status of a run ended by an interrupt.
 constexpr int interruptedExitStatus = 130;
 

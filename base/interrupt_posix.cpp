@@ -8,10 +8,16 @@
 
 std::atomic<int> interruptRequested{0};
 std::atomic<int> interruptSeen{0};
+std::atomic<int> holdInterrupts{0};
+std::atomic<int> heldInterrupts{0};
 
 namespace {
 
 void onInterrupt(int) {
+    if (holdInterrupts) {
+        heldInterrupts.fetch_add(1);
+        return;
+    }
     if (interruptRequested.exchange(1) != 0) {
         restoreEcho();
         _exit(interruptedExitStatus);

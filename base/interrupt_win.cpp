@@ -7,6 +7,8 @@
 
 std::atomic<int> interruptRequested{0};
 std::atomic<int> interruptSeen{0};
+std::atomic<int> holdInterrupts{0};
+std::atomic<int> heldInterrupts{0};
 
 namespace {
 
@@ -15,6 +17,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
+        if (holdInterrupts) {
+            heldInterrupts.fetch_add(1);
+            return TRUE;
+        }
         if (interruptRequested.exchange(1) != 0) {
             restoreEcho();
             std::_Exit(interruptedExitStatus);

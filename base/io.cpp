@@ -2,6 +2,12 @@
 
 #include <cstdarg>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -28,4 +34,12 @@ void conPrint(const char* fmt, ...) {
 
 void conFlush() {
     std::fflush(conOut());
+}
+
+bool conIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(conOut())) != 0;
+#else
+    return ::isatty(fileno(conOut())) != 0;
+#endif
 }

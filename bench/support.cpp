@@ -129,8 +129,19 @@ Child::Child(const ChildOptions& options) {
     envp.push_back(nullptr);
 
     int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+    if (::pipe2(in, O_CLOEXEC) != 0)
         throw Failure(std::string("pipe: ") + std::strerror(errno));
+    if (options.terminal) {
+        out[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const char* name = out[0] >= 0 && ::grantpt(out[0]) == 0 && ::unlockpt(out[0]) == 0
+                               ? ::ptsname(out[0])
+                               : nullptr;
+        out[1] = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        if (out[1] < 0)
+            throw Failure(std::string("pseudo-terminal: ") + std::strerror(errno));
+    } else if (::pipe2(out, O_CLOEXEC) != 0) {
+        throw Failure(std::string("pipe: ") + std::strerror(errno));
+    }
 
     // posix_spawn shares our memory until exec instead of copying page tables,
     // so the start measured is the child's, not ours.
@@ -214,6 +225,7 @@ bool Child::readSome(Clock::time_point deadline) {
         }
         output_.append(buffer, static_cast<size_t>(got));
         lastRead_ = Clock::now();
+        reads_.emplace_back(output_.size(), lastRead_);
         return true;
     }
 }
@@ -269,6 +281,12 @@ int Child::waitExit(int timeoutMs, rusage* usage) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+Clock::time_point Child::arrivedAt(size_t index) const {
+    auto read = std::upper_bound(reads_.begin(), reads_.end(), index,
+                                 [](size_t i, const auto& r) { return i < r.first; });
+    return read == reads_.end() ? lastRead_ : read->second;
 }
 
 std::string Child::log() const {

@@ -51,6 +51,8 @@ struct ChildOptions {
     // Added to the environment after every inherited SHEDMATE_VLOOM_* is removed;
     // of two equal names the later wins.
     std::vector<std::pair<std::string, std::string>> env;
+    // The console output on a terminal (a pseudo-terminal) instead of a pipe.
+    bool terminal = false;
 };
 
 // shedmate started as a technician starts it, in a working folder of its own,
@@ -81,6 +83,8 @@ class Child {
     bool running() const { return pid_ > 0 && !reaped_; }
 
     const std::string& output() const { return output_; }
+    // When each byte of output() arrived: the time of the read that brought it.
+    Clock::time_point arrivedAt(size_t index) const;
     std::string log() const;
 
   private:
@@ -96,6 +100,7 @@ class Child {
     bool reaped_ = false;
     bool outputEnded_ = false;
     std::string output_;
+    std::vector<std::pair<size_t, Clock::time_point>> reads_; // output size after each read
     size_t cursor_ = 0;
     Clock::time_point lastRead_;
 };

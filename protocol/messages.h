@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Handles one complete message from the controller (">" included): updates the
 // record and the conversation flags, moves the main loop on, queues answers and
@@ -29,3 +30,11 @@ void requestStatus();
 
 // The login password the controller expects.
 extern const char loomPassword[];
+
+// The controller's answer to a firmware image: its first "<ready" or "<error"
+// after armFirmwareAnswer. processMsg records it and wakes the main loop.
+enum class FirmwareAnswer { none, ready, error };
+void armFirmwareAnswer();
+// The answer so far; for an error, `reason` gets the message's text after
+// "<error" up to its ">", trimmed. Disarms once an answer has come.
+FirmwareAnswer takeFirmwareAnswer(std::string& reason);

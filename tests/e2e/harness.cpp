@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -171,6 +172,10 @@ void ShedmateRun::spawn(const RunOptions& options) {
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
         if (entry.rfind("SHEDMATE_VLOOM_", 0) == 0)
+            continue;
+        // A variable the test sets replaces the inherited one (getenv takes the first).
+        if (std::any_of(options.env.begin(), options.env.end(),
+                        [&](const auto& set) { return entry.rfind(set.first + "=", 0) == 0; }))
             continue;
         if (entry.rfind("LD_LIBRARY_PATH=", 0) == 0) {
             std::string old = entry.substr(16);

@@ -15,10 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "app/main_loop.h"
 #include "base/clock.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
-#include "app/main_loop.h"
 #include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
@@ -77,6 +78,9 @@ void resetProgramState(bool withRxWait) {
     lastDotTick = 0;
     startTick = tickCount();
     firmwarePath[0] = '\0';
+    dropFirmware();
+    holdInterrupts = 0;
+    heldInterrupts = 0;
     createMsgQueue();
     setMessageHandler(nullptr);
     logClose();
