@@ -79,8 +79,14 @@ class Upload {
         : total_(total), started_(tickCount()), terminal_(conIsTerminal()),
           seenInterrupts_(heldInterrupts.load()) {}
 
-    // Between two pieces: false when the operator has stopped the upload.
+    // Between two pieces: false when the operator has stopped the upload or
+    // the controller has refused it (it is then not counting image bytes but
+    // reading them as commands).
     bool between(size_t sent) {
+        if (firmwareRefused()) {
+            refused_ = true;
+            return false;
+        }
         uint32_t now = tickCount();
         int interrupts = heldInterrupts.load();
         if (interrupts != seenInterrupts_) {
@@ -116,6 +122,7 @@ class Upload {
     }
 
     bool stopped() const { return stopped_; }
+    bool refused() const { return refused_; }
     uint32_t elapsedMs() const { return tickCount() - started_; }
     int seenInterrupts() const { return seenInterrupts_; }
 
@@ -151,6 +158,7 @@ class Upload {
     bool warned_ = false;
     uint32_t warnedAt_ = 0;
     bool stopped_ = false;
+    bool refused_ = false;
     uint32_t lastDraw_ = 0;
     bool lineOpen_ = false;
     size_t shownLen_ = 0;
@@ -326,6 +334,17 @@ bool sendFirmware() {
         setAppState(state::exit);
         return false;
     }
+    std::string reason;
+    if (upload.refused()) {
+        upload.endLine();
+        takeFirmwareAnswer(reason);
+        conPrint("\n\tThe loom refused the image after %zu of %zu bytes: %s\n", sent, total,
+                 reason.empty() ? "(no reason given)" : reason.c_str());
+        conFlush();
+        logPrintFlush("sendFirmware(): refused after %zu of %zu bytes: %s\n", sent, total,
+                      reason.c_str());
+        return true;
+    }
     if (sent < total) {
         upload.endLine();
         conPrint("\n\tThe upload failed: %zu of %zu bytes went to the loom.\n", sent, total);
@@ -343,7 +362,6 @@ bool sendFirmware() {
         10000 + static_cast<uint32_t>(static_cast<uint64_t>(total) * 1000 / (1u << 20));
     conPrint("\n\tWaiting for the loom to take the image (at most %u s)...\n", limitMs / 1000);
     conFlush();
-    std::string reason;
     FirmwareAnswer answer = FirmwareAnswer::none;
     uint32_t waitStart = tickCount();
     for (;;) {

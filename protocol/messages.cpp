@@ -219,6 +219,11 @@ FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
     return got;
 }
 
+bool firmwareRefused() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    return answer == FirmwareAnswer::error;
+}
+
 void processMsg(const char* msg) {
     logPrint("[%d] processMsg(): %s\n", msSinceStart(), msg);
     noteFirmwareAnswer(msg);

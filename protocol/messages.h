@@ -38,3 +38,5 @@ void armFirmwareAnswer();
 // The answer so far; for an error, `reason` gets the message's text after
 // "<error" up to its ">", trimmed. Disarms once an answer has come.
 FirmwareAnswer takeFirmwareAnswer(std::string& reason);
+// True once the answer is an error, without taking it.
+bool firmwareRefused();

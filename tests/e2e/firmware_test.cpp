@@ -209,6 +209,8 @@ void expectReportMatchesWire(ShedmateRun& run, const std::string& before) {
     ASSERT_NE(at, std::string::npos) << out;
     size_t reported = std::stoul(out.substr(at + before.size()));
     EXPECT_LT(reported, slowImage);
+    // The library reports each write as it goes; the last may still be on its way.
+    EXPECT_TRUE(wireReaches(run, loginBytes + command(slowImage).size() + reported));
     EXPECT_TRUE(run.wire().substr(loginBytes) ==
                 command(slowImage) + imageOf(slowImage).substr(0, reported))
         << reported << " bytes reported, " << run.wire().size() - loginBytes << " on the wire";
@@ -238,6 +240,22 @@ INSTANTIATE_TEST_SUITE_P(Firmware, FailingMidImage, testing::Values(false, true)
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? std::string("Unplug") : std::string("Stall");
                          });
+
+TEST(Firmware, RefusalBeforeTheLastByteStopsTheImage) {
+    ShedmateRun run(slowly());
+    ASSERT_TRUE(startSlowUpload(run));
+    // Not counting image bytes, the controller would read the rest as commands.
+    run.send("<error bad firmware length>\r\n");
+    ASSERT_TRUE(run.expectOutput("\n\tThe loom refused the image after "));
+    ASSERT_TRUE(run.expectOutput(" of 400000 bytes: bad firmware length\n" + statusScreen({}) +
+                                 menuPrompt));
+    expectReportMatchesWire(run, "\n\tThe loom refused the image after ");
+    size_t written = run.wire().size();
+    run.type("q\n");
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_EQ(run.wire().substr(written), "close\n");
+    EXPECT_TRUE(logged(run, " of 400000 bytes: bad firmware length\n")) << run.log();
+}
 
 const std::string stopWarning = "\n\tStopping now leaves the loom without a whole firmware image.\n"
                                 "\tPress Ctrl-C again within 5 s to stop the upload anyway.\n\n";
