@@ -62,10 +62,9 @@ void confirmFirmware() {
     }
     conPrint("\n\tSend %s (%zu bytes) to the loom %s? Type y to send: ", firmwareFile().c_str(),
              firmwareSize(), loomName);
-    char answer[8];
+    // Room for any answer an operator types, so no rest is left for the menu.
+    char answer[64];
     bool answered = readAnswer(answer, sizeof answer - 1);
-    if (answered && std::strchr(answer, '\n') == nullptr)
-        discardRestOfLine();
     std::string_view yes(answer);
     while (!yes.empty() && std::strchr(" \t\r\n", yes.back()))
         yes.remove_suffix(1);

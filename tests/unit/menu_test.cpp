@@ -225,7 +225,7 @@ TEST_F(FirmwareMenu, FileNameAndConfirmationEdgeCases) {
         EXPECT_EQ(ask(), state::firmware);
         EXPECT_EQ(firmwareFile(), "fw.bin");
     }
-    // Anything but y or yes declines; the rest of a long answer goes with it.
+    // Anything but y or yes declines.
     {
         ConsoleCapture console("f\nfw.bin\nY\nf\nfw.bin\nyes please\n2\n");
         EXPECT_EQ(ask(), state::showStatus);
