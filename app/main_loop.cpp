@@ -1,5 +1,4 @@
 #include "app/main_loop.h"
-#include "app/run_state.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "console/editors.h"
 #include "console/menu.h"
 #include "link/connection.h"
+#include "link/device.h"
 #include "link/queue.h"
 #include "link/reader.h"
 #include "protocol/apply.h"
@@ -233,10 +233,11 @@ void runState(int s) {
         progressTick();
         break;
     case state::firmware:
-        sendFirmware();
         // Back to the menu: idle would leave the operator with no prompt and
-        // nothing on the way to bring one.
-        setAppState(state::showStatus);
+        // nothing on the way to bring one. An upload that ended the run has
+        // set what comes next.
+        if (sendFirmware())
+            setAppState(state::showStatus);
         break;
     case state::quit:
         quit();
@@ -316,6 +317,19 @@ void resetMainLoop() {
     silence = SilenceWatch{};
     ending = Ending{};
     quitAfterApply = 0;
+}
+
+void resetRunState() {
+    logClose();
+    resetAppState();
+    resetClock();
+    resetInterrupts();
+    resetDevice();
+    resetReader();
+    resetMsgQueue();
+    resetLoomSettings();
+    resetFirmware();
+    resetMainLoop();
 }
 
 int runShedmate(DriverChoice chooseDriver) {

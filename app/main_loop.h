@@ -17,6 +17,12 @@ extern uint32_t lastDotTick;
 using DriverChoice = const Driver* (*)();
 int runShedmate(DriverChoice chooseDriver = nullptr);
 
+// Everything a run keeps process-wide, put back as a run starts: each module
+// that owns such state has its reset beside it, and a new one is added here.
+// Main thread, with no receiving thread running. The installed driver, the
+// console streams and the tick source are the caller's choice and stay.
+void resetRunState();
+
 // Forgets the progress dots, the silence watch and how the run is ending, as a run starts.
 void resetMainLoop();
 

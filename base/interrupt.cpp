@@ -1,6 +1,8 @@
 #include "base/interrupt.h"
 
 std::atomic<int> interruptSignal{0};
+std::atomic<int> holdInterrupts{0};
+std::atomic<int> heldInterrupts{0};
 
 int interruptExitStatus() {
     int signal = interruptSignal.load();
@@ -9,4 +11,6 @@ int interruptExitStatus() {
 
 void resetInterrupts() {
     interruptSeen = 0;
+    holdInterrupts = 0;
+    heldInterrupts = 0;
 }

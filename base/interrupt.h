@@ -17,6 +17,12 @@ extern std::atomic<int> interruptSeen;
 // came before the run stays: it ends the run as soon as it starts.
 void resetInterrupts();
 
+// While holdInterrupts is set (a firmware upload is on the wire) an interrupt
+// only adds one to heldInterrupts and never ends the process at once: the
+// upload decides between its pieces whether to stop.
+extern std::atomic<int> holdInterrupts;
+extern std::atomic<int> heldInterrupts;
+
 // Process exit status of a run ended by an interrupt when the signal is not
 // known (Windows' console events): 130, as for Ctrl-C.
 constexpr int interruptedExitStatus = 130;

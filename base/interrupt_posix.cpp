@@ -16,6 +16,10 @@ namespace {
 constexpr int endSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onInterrupt(int sig) {
+    if (holdInterrupts) {
+        heldInterrupts.fetch_add(1);
+        return;
+    }
     int none = 0;
     interruptSignal.compare_exchange_strong(none, sig);
     if (interruptRequested.exchange(1) == 0)
@@ -93,4 +97,3 @@ void keepInterruptsOffThisThread() {
     sigaddset(&cont, SIGCONT);
     pthread_sigmask(SIG_UNBLOCK, &cont, nullptr);
 }
-

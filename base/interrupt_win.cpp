@@ -15,6 +15,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
+        if (holdInterrupts) {
+            heldInterrupts.fetch_add(1);
+            return TRUE;
+        }
         if (interruptRequested.exchange(1) != 0) {
             restoreEcho();
             std::_Exit(interruptedExitStatus);
@@ -36,4 +40,3 @@ void nudgeMainThread() {}
 
 // Windows delivers console events on a thread of their own.
 void keepInterruptsOffThisThread() {}
-

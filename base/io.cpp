@@ -5,6 +5,12 @@
 #include <cstdarg>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -54,4 +60,12 @@ void conFlush() {
         return;
     std::fflush(conOut());
     checkOutput();
+}
+
+bool conIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(conOut())) != 0;
+#else
+    return ::isatty(fileno(conOut())) != 0;
+#endif
 }

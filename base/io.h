@@ -15,3 +15,6 @@ void setConsoleStreams(std::FILE* in, std::FILE* out);
 // printf to the console output.
 void conPrint(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
 void conFlush();
+
+// True when the console output is a terminal, where a line can be rewritten in place.
+bool conIsTerminal();

@@ -90,6 +90,7 @@ Child::Child(const ChildOptions& options) {
     start.workDir = workDir();
     start.vloomDir = vloomDir();
     start.env = options.env;
+    start.terminal = options.terminal;
     std::string error;
     if (!program_.start(start, error))
         throw Failure(error);

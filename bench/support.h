@@ -53,6 +53,8 @@ struct ChildOptions {
     // Added to the environment after every inherited SHEDMATE_VLOOM_* is removed;
     // of two equal names the later wins.
     std::vector<std::pair<std::string, std::string>> env;
+    // The console output on a terminal (a pseudo-terminal) instead of a pipe.
+    bool terminal = false;
 };
 
 // shedmate started as a technician starts it, in a working folder of its own,
@@ -82,6 +84,8 @@ class Child {
     bool running() { return program_.running(); }
 
     std::string output() { return program_.output(); }
+    // When the byte at `index` of output() arrived: the end of the read that brought it.
+    Clock::time_point arrivedAt(size_t index) { return program_.arrivedAt(index); }
     std::string log() const;
 
   private:

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string_view>
 
 #include "base/clock.h"
 #include "base/io.h"
@@ -46,6 +48,39 @@ void discardRestOfLine() {
     }
 }
 
+// The image is read before the operator is asked, so what is confirmed is what
+// goes. Only "y" or "yes" sends it.
+void confirmFirmware() {
+    if (!loadFirmware()) {
+        setAppState(state::showStatus);
+        return;
+    }
+    char loomName[sizeof LoomSettings::hostname];
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::memcpy(loomName, loomSettings.hostname, sizeof loomName);
+    }
+    conPrint("\n\tSend %s (%zu bytes) to the loom %s? Type y to send: ", firmwareFile().c_str(),
+             firmwareSize(), loomName);
+    // Room for any answer an operator types, so no rest is left for the menu.
+    char answer[64];
+    bool answered = readAnswer(answer, sizeof answer - 1);
+    std::string_view yes(answer);
+    while (!yes.empty() && std::strchr(" \t\r\n", yes.back()))
+        yes.remove_suffix(1);
+    while (!yes.empty() && std::strchr(" \t", yes.front()))
+        yes.remove_prefix(1);
+    if (answered && (yes == "y" || yes == "yes")) {
+        setAppState(state::firmware);
+        return;
+    }
+    dropFirmware();
+    conPrint("\n\tFirmware not sent.\n");
+    logPrint("sendFirmware(): not sent: not confirmed\n");
+    // End of input quits, as at every prompt.
+    setAppState(answered ? state::showStatus : state::quit);
+}
+
 // 'f' asks for the firmware image's file name; the line end stays with it for
 // sendFirmware to remove.
 void askFirmwarePath(const char* answer) {
@@ -79,7 +114,7 @@ void askFirmwarePath(const char* answer) {
         setAppState(state::showStatus);
         return;
     }
-    setAppState(state::firmware);
+    confirmFirmware();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "link/queue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -122,7 +123,12 @@ uint32_t queuedCount() {
     return msgQueue.count;
 }
 
-void sendMsgToLoom(int msgLen, const char* text) {
+int sendMsgToLoom(int msgLen, const char* text) {
+    return sendMsgToLoomInPieces(msgLen, text, msgLen > 0 ? static_cast<size_t>(msgLen) : 0, {});
+}
+
+int sendMsgToLoomInPieces(int msgLen, const char* text, size_t piece,
+                          const std::function<bool(int)>& between) {
     std::string_view shown(text, strnlen(text, msgLen > 0 ? static_cast<size_t>(msgLen) : 0));
     std::string masked;
     if (carriesPassphrase(shown)) {
@@ -135,29 +141,31 @@ void sendMsgToLoom(int msgLen, const char* text) {
     FT_HANDLE handle = ftHandle.load();
     if (!handle) {
         logPrint("sendMsgToLoom(): ftHandle == NULL\n");
-        return;
+        return 0;
     }
     if (msgLen <= 0)
-        return;
+        return 0;
 
     const Driver& d = driver();
+    const int total = msgLen;
     const char* next = text;
     int bytesWritten = 0;
     uint32_t lastProgress = tickCount();
     for (;;) {
+        DWORD ask = static_cast<DWORD>(std::min(static_cast<size_t>(msgLen), piece));
         DWORD written = 0;
-        FT_STATUS status = d.write(handle, next, static_cast<DWORD>(msgLen), &written);
+        FT_STATUS status = d.write(handle, next, ask, &written);
         if (status != FT_OK) {
             logPrintFlush("Server: FT_Write returned %d\n", static_cast<int>(status));
             writeFailed();
-            return;
+            return total - msgLen;
         }
-        if (written > static_cast<DWORD>(msgLen))
-            written = static_cast<DWORD>(msgLen);
+        if (written > ask)
+            written = ask;
         msgLen -= static_cast<int>(written);
         next += written;
         if (msgLen <= 0)
-            return;
+            return total;
         logPrintFlush("continuing write: msgLen = %d, bytesWritten = %d\n", msgLen, bytesWritten);
         bytesWritten += static_cast<int>(written);
         if (written != 0) {
@@ -166,10 +174,12 @@ void sendMsgToLoom(int msgLen, const char* text) {
             logPrintFlush("sendMsgToLoom(): no bytes accepted for %u ms, %d bytes unsent\n",
                           static_cast<unsigned>(stalledWriteMs), msgLen);
             writeFailed();
-            return;
+            return total - msgLen;
         } else {
             // The driver returned at once without taking anything; don't spin on it.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        if (between && !between(total - msgLen))
+            return total - msgLen;
     }
 }

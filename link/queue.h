@@ -7,7 +7,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -48,8 +50,15 @@ void clearMsgQueue();
 
 // Writes msgLen bytes of text to the device and logs them. A failed write (or
 // one that accepts nothing for about the write time-out) stops the receiving
-// thread. Callers outside this file must hold holdSending().
-void sendMsgToLoom(int msgLen, const char* text);
+// thread. Returns the bytes written. Callers outside this file must hold
+// holdSending().
+int sendMsgToLoom(int msgLen, const char* text);
+
+// sendMsgToLoom for a large block: logged as one message, handed to the driver
+// at most `piece` bytes per call so that `between` (given the bytes written so
+// far) can show progress or stop the write between calls by returning false.
+int sendMsgToLoomInPieces(int msgLen, const char* text, size_t piece,
+                          const std::function<bool(int)>& between);
 
 // Keeps queued messages off the wire while the caller writes with
 // sendMsgToLoom directly (the firmware upload). Main thread.

@@ -1,6 +1,8 @@
 #include "protocol/messages.h"
 
 #include <cstring>
+#include <mutex>
+#include <string_view>
 
 #include "base/clock.h"
 #include "base/log.h"
@@ -172,8 +174,65 @@ void handle(const char* msg) {
 
 } // namespace
 
+namespace {
+
+std::mutex answerMutex;
+bool answerArmed = false; // guarded by answerMutex, as is the answer
+FirmwareAnswer answer = FirmwareAnswer::none;
+std::string answerText;
+
+void noteFirmwareAnswer(const char* msg) {
+    bool ready = startsWith("<ready", msg);
+    if (!ready && !startsWith("<error", msg))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex);
+        if (!answerArmed || answer != FirmwareAnswer::none)
+            return;
+        answer = ready ? FirmwareAnswer::ready : FirmwareAnswer::error;
+        answerText = msg;
+    }
+    wakeMainLoop();
+}
+
+} // namespace
+
+void armFirmwareAnswer() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    answerArmed = true;
+    answer = FirmwareAnswer::none;
+    answerText.clear();
+}
+
+FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    FirmwareAnswer got = answer;
+    if (got == FirmwareAnswer::none)
+        return got;
+    answerArmed = false;
+    answer = FirmwareAnswer::none;
+    reason.clear();
+    if (got == FirmwareAnswer::error) {
+        std::string_view text(answerText);
+        text.remove_prefix(6);
+        if (!text.empty() && text.back() == '>')
+            text.remove_suffix(1);
+        size_t first = text.find_first_not_of(' ');
+        size_t last = text.find_last_not_of(' ');
+        if (first != std::string_view::npos)
+            reason = text.substr(first, last - first + 1);
+    }
+    return got;
+}
+
+bool firmwareRefused() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    return answer == FirmwareAnswer::error;
+}
+
 void processMsg(const char* msg) {
     logPrint("[%d] processMsg(): %s\n", msSinceStart(), msg);
+    noteFirmwareAnswer(msg);
     handle(msg);
     sendNextMsg();
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 // Set by the main loop when an interrupt lets a running apply finish before the
 // run closes: the end of the wait then asks for no report, and "close" can go
@@ -35,3 +36,13 @@ void requestStatus();
 
 // The login password the controller expects.
 extern const char loomPassword[];
+
+// The controller's answer to a firmware image: its first "<ready" or "<error"
+// after armFirmwareAnswer. processMsg records it and wakes the main loop.
+enum class FirmwareAnswer { none, ready, error };
+void armFirmwareAnswer();
+// The answer so far; for an error, `reason` gets the message's text after
+// "<error" up to its ">", trimmed. Disarms once an answer has come.
+FirmwareAnswer takeFirmwareAnswer(std::string& reason);
+// True once the answer is an error, without taking it.
+bool firmwareRefused();

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>

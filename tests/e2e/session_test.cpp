@@ -1,7 +1,5 @@
 // Whole sessions of the real shedmate executable against a controller played
 // by the test: what the operator sees, what goes over the wire, what is logged.
-#include <fstream>
-
 #include "conversation.h"
 #include "harness.h"
 
@@ -209,48 +207,6 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     EXPECT_NE(log.find("set ssid: Dye House\n"), std::string::npos) << log;
     EXPECT_NE(log.find("<wificonfig ssid=\"Dye House\" encryption=\"WPA\""), std::string::npos)
         << log;
-}
-
-TEST(Session, FirmwareUploadSendsCommandThenExactImage) {
-    ShedmateRun run;
-    LoomReport loom;
-    ASSERT_TRUE(logIn(run, loom));
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
-
-    // Every byte value, line ends and NULs included, must arrive untouched.
-    std::string image;
-    for (int i = 0; i < 700; ++i)
-        image += static_cast<char>((i * 7 + i / 256) & 0xff);
-    image += "\r\n\x1a";
-    const std::string path = run.workDir() + "/loom-4.5v2.19.bin";
-    std::ofstream(path, std::ios::binary) << image;
-    const std::string length = std::to_string(image.size());
-
-    run.type("f\n");
-    ASSERT_TRUE(run.expectOutputNext("\n\tFirmware image file: "));
-    run.type(path + "\n");
-    ASSERT_TRUE(run.expectOutputNext("length: " + length + "\n"));
-    ASSERT_TRUE(
-        run.expectOutputNext("\tSending file - do not turn computer off or exit program\n\n"));
-    ASSERT_TRUE(run.expectOutputNext("bytesRead: " + length + "\n"));
-    ASSERT_TRUE(run.expectWire("receivefirmware " + length + "\r" + image));
-    run.send("<ready>\r\n");
-    ASSERT_TRUE(run.expectOutput(statusScreen(loom) + menuPrompt));
-
-    // A file that is not there: said so, nothing sent.
-    run.type("f\n");
-    ASSERT_TRUE(run.expectOutputNext("\n\tFirmware image file: "));
-    run.type("/nonexistent/loom.bin\n");
-    ASSERT_TRUE(run.expectOutputNext("\n\n\tUnable [2] to open /nonexistent/loom.bin\n\n"));
-    ASSERT_TRUE(run.expectOutput(statusScreen(loom) + menuPrompt));
-    ASSERT_TRUE(run.expectWireQuiet());
-
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("Sending update - length: " + length + " file: " + path + "\n"),
-              std::string::npos)
-        << run.log();
 }
 
 TEST(Session, EndOfInputAtTheMenuQuitsCleanly) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -29,6 +30,12 @@ std::vector<std::string> childEnvironment(const std::string& vloomDir, const Env
         std::string_view entry = *e;
         if (entry.rfind("SHEDMATE_VLOOM_", 0) == 0)
             continue;
+        // A variable the caller sets replaces the inherited one (getenv takes the first).
+        if (std::any_of(extra.begin(), extra.end(), [&](const auto& set) {
+                return entry.size() > set.first.size() && entry[set.first.size()] == '=' &&
+                       entry.rfind(set.first, 0) == 0;
+            }))
+            continue;
         if (entry.rfind("LD_LIBRARY_PATH=", 0) == 0) {
             if (entry.size() > 16)
                 libraryPath += ":" + std::string(entry.substr(16));
@@ -48,6 +55,31 @@ std::vector<std::string> childEnvironment(const std::string& vloomDir, const Env
     return env;
 }
 
+namespace {
+
+// out[0] is read by us, out[1] becomes the child's standard output.
+bool openOutput(int out[2], bool terminal, std::string& error) {
+    if (!terminal) {
+        if (::pipe2(out, O_CLOEXEC) == 0)
+            return true;
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    out[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char* name = out[0] >= 0 && ::grantpt(out[0]) == 0 && ::unlockpt(out[0]) == 0
+                           ? ::ptsname(out[0])
+                           : nullptr;
+    out[1] = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (out[1] >= 0)
+        return true;
+    error = std::string("pseudo-terminal: ") + std::strerror(errno);
+    if (out[0] >= 0)
+        ::close(out[0]);
+    return false;
+}
+
+} // namespace
+
 bool Program::start(const ProgramOptions& options, std::string& error) {
     // Typing to a child that already ended must be an error, not our end.
     std::signal(SIGPIPE, SIG_IGN);
@@ -61,10 +93,10 @@ bool Program::start(const ProgramOptions& options, std::string& error) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0)
         return error = std::string("pipe: ") + std::strerror(errno), false;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
+    if (!openOutput(out, options.terminal, error)) {
         ::close(in[0]);
         ::close(in[1]);
-        return error = std::string("pipe: ") + std::strerror(errno), false;
+        return false;
     }
 
     // posix_spawn shares our memory until exec instead of copying page tables,
@@ -255,6 +287,13 @@ void Program::signal(int sig) {
 
 std::string Program::stderrText() const {
     return readFile(workDir_ + "/stderr.txt");
+}
+
+Clock::time_point Program::arrivedAt(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto read = std::upper_bound(arrivals_.begin(), arrivals_.end(), index,
+                                 [](size_t i, const auto& arrival) { return i < arrival.first; });
+    return read != arrivals_.end() ? read->second : Clock::now();
 }
 
 } // namespace peer

@@ -28,6 +28,8 @@ struct ProgramOptions {
     // Added to the environment after every inherited SHEDMATE_VLOOM_* is
     // removed; of two equal names the later wins.
     EnvList env;
+    // The console output on a pseudo-terminal instead of a pipe, as in a terminal window.
+    bool terminal = false;
 };
 
 class Program {
@@ -54,6 +56,8 @@ class Program {
     bool expectOutputNext(std::string_view text, int timeoutMs, std::string* got = nullptr);
     std::string output();
     std::string unreadOutput();
+    // When the byte at `index` of output() arrived: the end of the read that brought it.
+    Clock::time_point arrivedAt(size_t index);
     // Waits (at most timeoutMs) until the child's output has ended.
     bool waitOutputEnd(int timeoutMs);
 

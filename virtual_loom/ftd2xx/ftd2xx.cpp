@@ -14,6 +14,7 @@
 #include "virtual_loom/ftd2xx/device.h"
 #include "virtual_loom/ftd2xx/rx_signal.h"
 #include "virtual_loom/ftd2xx/script_link.h"
+#include "virtual_loom/ftd2xx/write_pace.h"
 
 #if defined(_WIN32)
 #define VLOOM_EXPORT extern "C" __attribute__((dllexport))
@@ -47,6 +48,7 @@ struct Config {
     FT_STATUS openStatus = FT_OK;
     uint32_t maxWrite = 0;
     vloom::Timing delays{.scanMs = 100, .restartMs = 300, .replyMs = 0};
+    uint32_t bytesPerSecond = 0;
 };
 
 uint32_t envNumber(const char* name, uint32_t fallback) {
@@ -86,12 +88,14 @@ const Config& config() {
         c.delays.scanMs = envNumber(script::scanMsEnv, c.delays.scanMs);
         c.delays.restartMs = envNumber(script::restartMsEnv, c.delays.restartMs);
         c.delays.replyMs = envNumber(script::replyMsEnv, c.delays.replyMs);
+        c.bytesPerSecond = envNumber(script::bytesPerSecondEnv, 0);
     });
     return c;
 }
 
 std::mutex openMutex;
 std::atomic<Device*> current{nullptr};
+vloom::WritePace pace;
 int currentIndex = -1; // guarded by openMutex
 
 // A closed device is never freed: a receiving thread the program gave up on may
@@ -156,17 +160,20 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
         d = vloom::openModelDevice(c.maxWrite, c.delays);
     if (!d)
         return FT_DEVICE_NOT_OPENED;
+    pace.setRate(c.bytesPerSecond);
+    pace.setTimeout(0);
     current = d;
     currentIndex = index;
     *handle = d;
     return FT_OK;
 }
 
-VLOOM_EXPORT FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG /*writeMs*/) {
+VLOOM_EXPORT FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
     Device* d = deviceOf(handle);
     if (!d)
         return FT_INVALID_HANDLE;
     d->setReadTimeout(readMs);
+    pace.setTimeout(writeMs);
     return FT_OK;
 }
 
@@ -202,7 +209,7 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, DWORD toW
     if (!written || (!buffer && toWrite))
         return FT_INVALID_PARAMETER;
     *written = 0;
-    return d->write(buffer, toWrite, written);
+    return d->write(buffer, pace.take(toWrite), written);
 }
 
 VLOOM_EXPORT FT_STATUS FT_API FT_Close(FT_HANDLE handle) {
