@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "virtual_loom/loom_driver.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         }
     }
     installInterruptHandlers();
+    useUtf8Console();
     installDriver(virtualLoomDriver(timing));
     endProcess(runShedmate());
 }

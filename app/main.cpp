@@ -1,11 +1,13 @@
 // shedmate: the program a technician runs with a loom attached.
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "link/drivers/system_driver.h"
 
 int main() {
     installInterruptHandlers();
+    useUtf8Console();
     installDriver(systemDriver());
     endProcess(runShedmate());
 }

@@ -13,6 +13,7 @@
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"
+#include "console/notices.h"
 #include "link/connection.h"
 #include "link/queue.h"
 #include "link/reader.h"
@@ -222,6 +223,7 @@ int runShedmate() {
     for (;;) {
         uint32_t seen = stateGeneration();
         int s = appState.load();
+        showLoomErrors();
         if (s != state::startUp && s != state::exit && s != state::done) {
             if (interruptRequested && !interruptSeen) {
                 noticeInterrupt();

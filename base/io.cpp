@@ -2,6 +2,10 @@
 
 #include <cstdarg>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -28,4 +32,10 @@ void conPrint(const char* fmt, ...) {
 
 void conFlush() {
     std::fflush(conOut());
+}
+
+void useUtf8Console() {
+#if defined(_WIN32)
+    SetConsoleOutputCP(CP_UTF8);
+#endif
 }

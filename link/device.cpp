@@ -1,4 +1,18 @@
 #include "link/device.h"
 
+#include <string>
+
 std::atomic<FT_HANDLE> ftHandle{nullptr};
 std::atomic<int> readerStop{0};
+
+namespace {
+std::string deviceName;
+}
+
+void nameOpenedDevice(const char* name) {
+    deviceName = name ? name : "";
+}
+
+const char* openedDeviceName() {
+    return deviceName.c_str();
+}

@@ -15,6 +15,7 @@
 
 std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
+std::atomic<int> scanState{scanIdle};
 
 namespace {
 
@@ -61,6 +62,8 @@ void queueMsg(const char* text) {
             logPrint("queueMsg(): queue full, message dropped: %s", buffer);
         } else if (char* copy = new (std::nothrow) char[len + 1]) {
             std::memcpy(copy, buffer, len + 1);
+            if (std::strncmp(copy, "<wifiscan", 9) == 0)
+                scanState = scanQueued;
             msgQueue.slots[msgQueue.tail].reset(copy);
             msgQueue.tail = (msgQueue.tail + 1) % msgQueueSlots;
             ++msgQueue.count;
@@ -85,6 +88,8 @@ void sendNextMsg() {
         waitingForNetup = 0;
         setAppState(state::pleaseWait);
     }
+    if (std::strncmp(text.get(), "<wifiscan", 9) == 0)
+        scanState = scanSent;
     sendMsgToLoom(static_cast<int>(std::strlen(text.get())), text.get());
 }
 
@@ -93,6 +98,8 @@ void clearMsgQueue() {
     if (!queueCreated)
         return;
     clearLocked();
+    int queued = scanQueued;
+    scanState.compare_exchange_strong(queued, scanIdle);
 }
 
 std::unique_lock<std::mutex> holdSending() {

@@ -16,6 +16,11 @@ extern std::atomic<int> clearToSend;
 // 1 from the start of an apply until its "<netup/>" leaves the queue.
 extern std::atomic<int> waitingForNetup;
 
+// Where the last "<wifiscan/>" is: queued, sent (until the controller's next
+// acknowledgement, which the message handler turns back to idle), or neither.
+enum : int { scanIdle = 0, scanQueued = 1, scanSent = 2 };
+extern std::atomic<int> scanState;
+
 constexpr uint32_t msgQueueSlots = 20;
 
 struct MsgQueue {

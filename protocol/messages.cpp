@@ -1,11 +1,15 @@
 #include "protocol/messages.h"
 
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/state.h"
 #include "link/queue.h"
+#include "protocol/apply.h"
 #include "protocol/settings.h"
 
 const char loomPassword[] = "tulip";
@@ -80,6 +84,31 @@ void requestStatus() {
 
 namespace {
 
+std::mutex errorsMutex;
+std::vector<std::string> pendingErrors; // guarded by errorsMutex
+
+// A controller that repeats itself must not fill the memory.
+constexpr size_t maxPendingErrors = 16;
+
+void noteLoomError(const char* msg) {
+    {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        if (pendingErrors.size() >= maxPendingErrors)
+            return;
+        pendingErrors.emplace_back(msg);
+    }
+    wakeMainLoop();
+}
+
+// Every acknowledgement lets the next message go; the one that follows the
+// scan request also ends the chooser's wait for the scan.
+void acknowledged() {
+    clearToSend = 1;
+    int expected = scanSent;
+    if (scanState.compare_exchange_strong(expected, scanIdle))
+        wakeMainLoop();
+}
+
 void takeValue(const char* msg, char* field, size_t cap, std::atomic<int>* flag) {
     std::lock_guard<std::mutex> lock(settingsMutex);
     getAttrValue(msg, field, cap);
@@ -94,12 +123,13 @@ template <size_t N> void takeValue(const char* msg, char (&field)[N], std::atomi
 void handle(const char* msg) {
     LoomSettings& s = loomSettings;
     if (startsWith("<ready", msg)) {
-        clearToSend = 1;
+        acknowledged();
         if (appState == state::pleaseWait && waitingForNetup == 0) {
             setAppState(state::idle);
             queueMsg("<netstatus/>");
             queueMsg("<wifistatus/>");
             logPrint("clearing wait\n");
+            applyReadBackRequested();
         }
     } else if (startsWith("<netstatus", msg)) {
         std::lock_guard<std::mutex> lock(settingsMutex);
@@ -112,6 +142,7 @@ void handle(const char* msg) {
         s.encryption[0] = '\0';
         s.passphrase[0] = '\0';
     } else if (startsWith("</wifistatus", msg)) {
+        applyReadBackComplete();
         setAppState(state::showStatus);
     } else if (startsWith("<hostname", msg)) {
         takeValue(msg, s.hostname, &s.hostnameChanged);
@@ -142,7 +173,7 @@ void handle(const char* msg) {
             std::lock_guard<std::mutex> lock(settingsMutex);
             parseBanner(msg);
         }
-        clearToSend = 1;
+        acknowledged();
     } else if (startsWith("<Password:", msg)) {
         {
             std::lock_guard<std::mutex> lock(settingsMutex);
@@ -152,15 +183,16 @@ void handle(const char* msg) {
         setAppState(state::idle);
         requestStatus();
     } else if (startsWith("<error", msg)) {
-        clearToSend = 1;
+        noteLoomError(msg);
+        acknowledged();
     } else if (startsWith("<please wait", msg)) {
         waitingForNetup = 0;
-        clearToSend = 1;
+        acknowledged();
     } else if (startsWith("<closing connection>", msg)) {
         clearMsgQueue();
         loomClosed = 1;
         setAppState(state::exit);
-        clearToSend = 1;
+        acknowledged();
     }
 }
 
@@ -170,4 +202,11 @@ void processMsg(const char* msg) {
     logPrint("[%d] processMsg(): %s\n", msSinceStart(), msg);
     handle(msg);
     sendNextMsg();
+}
+
+std::vector<std::string> takeLoomErrors() {
+    std::lock_guard<std::mutex> lock(errorsMutex);
+    std::vector<std::string> taken;
+    taken.swap(pendingErrors);
+    return taken;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Handles one complete message from the controller (">" included): updates the
 // record and the conversation flags, moves the main loop on, queues answers and
@@ -29,3 +31,7 @@ void requestStatus();
 
 // The login password the controller expects.
 extern const char loomPassword[];
+
+// The controller's "<error ...>" messages not yet shown to the operator, oldest
+// first, as received; taking them empties the list. Main thread.
+std::vector<std::string> takeLoomErrors();

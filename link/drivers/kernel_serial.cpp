@@ -22,6 +22,7 @@
 
 #include "base/io.h"
 #include "base/log.h"
+#include "link/device.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {
@@ -152,6 +153,7 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     p->saved = saved;
     *handle = p;
     logPrint("kernel serial: opened %s\n", label.c_str());
+    nameOpenedDevice(node.c_str());
     return FT_OK;
 }
 

@@ -37,6 +37,7 @@ testing::AssertionResult startApply(ShedmateRun& run) {
 TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     // The password stays unanswered: the controller is busy with it.
