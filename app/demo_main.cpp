@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/main_loop.h"
 #include "base/interrupt.h"
 #include "base/io.h"
-#include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "virtual_loom/loom_driver.h"
 

@@ -1,7 +1,7 @@
 // shedmate: the program a technician runs with a loom attached.
+#include "app/main_loop.h"
 #include "base/interrupt.h"
 #include "base/io.h"
-#include "app/main_loop.h"
 #include "link/d2xx.h"
 #include "link/drivers/system_driver.h"
 

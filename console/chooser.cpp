@@ -68,8 +68,9 @@ bool waitForScan(uint32_t started) {
 // Asks until a passphrase the loom can take is typed; an empty line or end of
 // input gives up. No part of a refused passphrase is shown or logged.
 bool askPassphrase(Line& passphrase) {
-    for (;;) {
-        conPrint("\n\tPassphrase: ");
+    // Asked again, the prompt follows the line that said why.
+    for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
+        conPrint("%s", prompt);
         if (!readSecret(passphrase))
             return false;
         if (passphrase.tooLong)

@@ -14,8 +14,8 @@ namespace {
 // The most a loom name or a static address may hold.
 constexpr size_t editChars = 32;
 
-void editText(const char* prompt, const char* what, char* field, size_t cap,
-              std::atomic<int>& flag, const char* logFormat) {
+void editText(const char* prompt, const char* what, char* field, size_t cap, std::atomic<int>& flag,
+              const char* logFormat) {
     Line line;
     conPrint("%s", prompt);
     if (!readAnswer(line)) {
@@ -62,8 +62,8 @@ void toggle(char* field, size_t cap, std::atomic<int>& flag, const char* on, con
 } // namespace
 
 void editLoomName() {
-    editText("\n\tNew Loom Name: ", "a loom name", loomSettings.hostname, sizeof loomSettings.hostname,
-             loomSettings.hostnameChanged, "set hostname: %s\n");
+    editText("\n\tNew Loom Name: ", "a loom name", loomSettings.hostname,
+             sizeof loomSettings.hostname, loomSettings.hostnameChanged, "set hostname: %s\n");
 }
 
 void editStaticAddress() {

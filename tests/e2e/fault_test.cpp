@@ -202,11 +202,12 @@ TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     // Given up after 10 s.
-    ASSERT_TRUE(run.expectOutputNext(scanningLine +
-                                     "\tThe scan has not finished yet; the list may be incomplete.\n"
-                                     "\tNo networks found.\n" +
-                                         chooserPrompt,
-                                     15000));
+    ASSERT_TRUE(
+        run.expectOutputNext(scanningLine +
+                                 "\tThe scan has not finished yet; the list may be incomplete.\n"
+                                 "\tNo networks found.\n" +
+                                 chooserPrompt,
+                             15000));
     run.type("0\n");
     ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
     ASSERT_TRUE(rename(run, "LOOM-9"));

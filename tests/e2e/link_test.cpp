@@ -56,8 +56,9 @@ TEST(Device, OfSeveralTheLastFifoIsOpened) {
     ASSERT_TRUE(logIn(run));
     EXPECT_EQ(run.openedIndex(), 2);
     // The console names the device it opened.
-    EXPECT_EQ(run.output().rfind("Connecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n", 0),
-              0u)
+    EXPECT_EQ(
+        run.output().rfind("Connecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n", 0),
+        0u)
         << run.output();
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     run.type("q\n");

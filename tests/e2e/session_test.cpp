@@ -167,7 +167,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-48,WPA2\"/>\r\n");
     run.send("<net=\"Guest,-71,NONE\"/>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectOutputNext(
-        scanningLine + "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n" + chooserPrompt));
+        scanningLine + "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n" +
+        chooserPrompt));
     run.type("2\n");
     LoomReport edited = loom;
     edited.ssid = "Guest";
@@ -184,7 +185,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-50,WPA2\"/>\r\n<net=\"Guest,-70,NONE\"/>\r\n");
     run.send("<net=\"Dye House,-80, WPA \"/>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectOutputNext(
-        scanningLine + "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n\t\t[3] Dye House\n" +
+        scanningLine +
+        "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n\t\t[3] Dye House\n" +
         chooserPrompt));
     run.type("3\n");
     ASSERT_TRUE(run.expectOutputNext(
