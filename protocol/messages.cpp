@@ -125,11 +125,11 @@ void handle(const char* msg) {
     if (startsWith("<ready", msg)) {
         acknowledged();
         if (appState == state::pleaseWait && waitingForNetup == 0) {
+            applyReadBackRequested();
             setAppState(state::idle);
             queueMsg("<netstatus/>");
             queueMsg("<wifistatus/>");
             logPrint("clearing wait\n");
-            applyReadBackRequested();
         }
     } else if (startsWith("<netstatus", msg)) {
         std::lock_guard<std::mutex> lock(settingsMutex);
