@@ -5,6 +5,7 @@
 
 #include "app/main_loop.h"
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "virtual_loom/loom_driver.h"
 
 namespace {
@@ -29,5 +30,6 @@ int main(int argc, char** argv) {
         }
     }
     installInterruptHandlers();
+    useUtf8Console();
     endProcess(runShedmate(demoDriver));
 }

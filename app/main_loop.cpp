@@ -14,6 +14,7 @@
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"
+#include "console/notices.h"
 #include "link/connection.h"
 #include "link/device.h"
 #include "link/queue.h"
@@ -316,7 +317,6 @@ void resetMainLoop() {
     lastDotTick = 0;
     silence = SilenceWatch{};
     ending = Ending{};
-    quitAfterApply = 0;
 }
 
 void resetRunState() {
@@ -328,6 +328,8 @@ void resetRunState() {
     resetReader();
     resetMsgQueue();
     resetLoomSettings();
+    resetMessages();
+    resetApply();
     resetFirmware();
     resetMainLoop();
 }
@@ -343,6 +345,7 @@ int runShedmate(DriverChoice chooseDriver) {
     for (;;) {
         uint32_t seen = stateGeneration();
         int s = appState.load();
+        showLoomErrors();
         if (s != state::startUp && s != state::exit && s != state::done) {
             if (interruptRequested && !interruptSeen) {
                 noticeInterrupt();

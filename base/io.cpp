@@ -11,6 +11,10 @@
 #include <unistd.h>
 #endif
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -67,5 +71,11 @@ bool conIsTerminal() {
     return _isatty(_fileno(conOut())) != 0;
 #else
     return ::isatty(fileno(conOut())) != 0;
+#endif
+}
+
+void useUtf8Console() {
+#if defined(_WIN32)
+    SetConsoleOutputCP(CP_UTF8);
 #endif
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -13,8 +15,9 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
-#include "link/driver.h"
 #include "base/text.h"
+#include "link/driver.h"
+#include "link/ft_status.h"
 #include "link/reader.h"
 
 namespace {
@@ -88,12 +91,35 @@ bool describesLoom(const DeviceInfoNode& node) {
     return description.find(loomDescription) != std::string_view::npos;
 }
 
+std::string_view fixedText(const char* text, size_t cap) {
+    return std::string_view(text, strnlen(text, cap));
+}
+
+// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the tty
+// path when the back end named the device.
+void sayWhichDevice(const DeviceInfoNode* node) {
+    std::string which = consoleSafe(openedDeviceName());
+    if (which.empty() && node) {
+        which = consoleSafe(fixedText(node->Description, sizeof node->Description));
+        std::string serial = consoleSafe(fixedText(node->SerialNumber, sizeof node->SerialNumber));
+        if (!serial.empty())
+            which += (which.empty() ? "serial " : ", serial ") + serial;
+    }
+    if (which.empty())
+        conPrint("Connecting to the loom\u2026\n");
+    else
+        conPrint("Connecting to the loom (%s)\u2026\n", which.c_str());
+    conFlush();
+}
+
 } // namespace
 
 FT_STATUS openDevice() {
     const Driver& d = driver();
     DWORD numDevs = 0;
     int chosen = 0;
+    DeviceInfoNode chosenNode{};
+    bool listedChosen = false;
 
     FT_STATUS status = d.createDeviceInfoList(&numDevs);
     if (status == FT_OK)
@@ -118,19 +144,27 @@ FT_STATUS openDevice() {
                 if (describesLoom(list[i]))
                     chosen = static_cast<int>(i);
             }
+            if (listed > 0) {
+                chosenNode = list[static_cast<size_t>(chosen)];
+                listedChosen = true;
+            }
         }
     }
 
     FT_HANDLE handle = nullptr;
+    nameOpenedDevice("");
     status = d.open(chosen, &handle);
     if (status != FT_OK) {
-        conPrint("ERROR: FT_Open returned: %d\n", static_cast<int>(status));
+        conPrint("ERROR: FT_Open returned: %d (%s: %s)\n", static_cast<int>(status),
+                 ftStatusName(status), ftStatusReason(status));
         conFlush();
         ftHandle = nullptr;
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
+        sayWhichDevice(listedChosen ? &chosenNode : nullptr);
     }
+    nameOpenedDevice("");
     return status;
 }
 

@@ -17,6 +17,7 @@
 std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
 std::atomic<int> networkDown{0};
+std::atomic<int> scanState{scanIdle};
 
 namespace {
 
@@ -54,6 +55,7 @@ void resetMsgQueue() {
     clearToSend = 1;
     waitingForNetup = 0;
     networkDown = 0;
+    scanState = scanIdle;
 }
 
 void createMsgQueue() {
@@ -78,6 +80,8 @@ void queueMsg(const char* text) {
             logPrint("queueMsg(): queue full, message dropped: %s", buffer);
         } else if (char* copy = new (std::nothrow) char[len + 1]) {
             std::memcpy(copy, buffer, len + 1);
+            if (std::strncmp(copy, "<wifiscan", 9) == 0)
+                scanState = scanQueued;
             msgQueue.slots[msgQueue.tail].reset(copy);
             msgQueue.tail = (msgQueue.tail + 1) % msgQueueSlots;
             ++msgQueue.count;
@@ -104,6 +108,8 @@ void sendNextMsg() {
         waitingForNetup = 0;
         setAppState(state::pleaseWait);
     }
+    if (std::strncmp(text.get(), "<wifiscan", 9) == 0)
+        scanState = scanSent;
     sendMsgToLoom(static_cast<int>(std::strlen(text.get())), text.get());
 }
 
@@ -112,6 +118,8 @@ void clearMsgQueue() {
     if (!queueCreated)
         return;
     clearLocked();
+    int queued = scanQueued;
+    scanState.compare_exchange_strong(queued, scanIdle);
 }
 
 std::unique_lock<std::mutex> holdSending() {

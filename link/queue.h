@@ -21,6 +21,11 @@ extern std::atomic<int> waitingForNetup;
 // "<netup/>" ends: quitting then would leave the loom's network down.
 extern std::atomic<int> networkDown;
 
+// Where the last "<wifiscan/>" is: queued, sent (until the controller's next
+// acknowledgement, which the message handler turns back to idle), or neither.
+enum : int { scanIdle = 0, scanQueued = 1, scanSent = 2 };
+extern std::atomic<int> scanState;
+
 constexpr uint32_t msgQueueSlots = 20;
 
 struct MsgQueue {

@@ -12,6 +12,7 @@
 #include "base/interrupt.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "link/device.h"
 #include "link/driver.h"
 
@@ -97,33 +98,60 @@ void setMessageHandler(MessageHandler handler) {
     messageHandler = handler;
 }
 
+namespace {
+
+void takeByte(Framer& f, unsigned char c, MessageHandler deliver) {
+    if (f.skipping) {
+        if (c == '>')
+            f.skipping = false;
+        return;
+    }
+    f.msg[f.len++] = static_cast<char>(c);
+    f.msg[f.len] = '\0';
+    if (c == '>') {
+        if (!isLogMessage(f.msg))
+            deliver(f.msg);
+        f.len = 0;
+        f.msg[0] = '\0';
+    } else if (f.len == Framer::capacity - 1) {
+        logPrint("readThread(): message of more than %d bytes without '>' discarded: %.40s...\n",
+                 static_cast<int>(Framer::capacity - 1), f.msg);
+        f.len = 0;
+        f.msg[0] = '\0';
+        f.skipping = true;
+    }
+}
+
+} // namespace
+
 void frameBytes(Framer& f, const unsigned char* bytes, size_t n, MessageHandler deliver) {
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = bytes[i];
-        if (c == 0)
+        if (c == 0) {
+            f.partialLen = 0;
             return;
-        if (c < 0x20 || c >= 0x80)
-            continue;
-        if (f.skipping) {
-            if (c == '>')
-                f.skipping = false;
+        }
+        if (f.partialLen > 0) {
+            f.partial[f.partialLen++] = c;
+            int len = utf8Sequence(f.partial, f.partialLen);
+            if (len == 0)
+                continue;
+            size_t taken = f.partialLen;
+            f.partialLen = 0;
+            if (len > 0) {
+                for (size_t k = 0; k < taken; ++k)
+                    takeByte(f, f.partial[k], deliver);
+                continue;
+            }
+            // The character broke off: its bytes go, and c is looked at afresh.
+        }
+        if (c >= 0x80) {
+            f.partial[0] = c;
+            f.partialLen = utf8Sequence(f.partial, 1) == 0 ? 1 : 0;
             continue;
         }
-        f.msg[f.len++] = static_cast<char>(c);
-        f.msg[f.len] = '\0';
-        if (c == '>') {
-            if (!isLogMessage(f.msg))
-                deliver(f.msg);
-            f.len = 0;
-            f.msg[0] = '\0';
-        } else if (f.len == Framer::capacity - 1) {
-            logPrint(
-                "readThread(): message of more than %d bytes without '>' discarded: %.40s...\n",
-                static_cast<int>(Framer::capacity - 1), f.msg);
-            f.len = 0;
-            f.msg[0] = '\0';
-            f.skipping = true;
-        }
+        if (c >= 0x20)
+            takeByte(f, c, deliver);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Set by the main loop when an interrupt lets a running apply finish before the
 // run closes: the end of the wait then asks for no report, and "close" can go
@@ -46,3 +47,10 @@ void armFirmwareAnswer();
 FirmwareAnswer takeFirmwareAnswer(std::string& reason);
 // True once the answer is an error, without taking it.
 bool firmwareRefused();
+
+// The controller's "<error ...>" messages not yet shown to the operator, oldest
+// first, as received; taking them empties the list. Main thread.
+std::vector<std::string> takeLoomErrors();
+
+// Forgets unshown refusals, the firmware answer watch and a pending quit, as a run starts.
+void resetMessages();

@@ -23,6 +23,7 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "link/device.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {
@@ -163,6 +164,7 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     }
     *handle = p;
     logPrint("kernel serial: opened %s\n", label.c_str());
+    nameOpenedDevice(node.c_str());
     return FT_OK;
 }
 

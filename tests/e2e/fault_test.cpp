@@ -81,6 +81,7 @@ TEST(LostLoom, UnplugDuringTheProgressWaitKeepsTheAppliedRenameInTheLog) {
 TEST(FailingWrites, AFailedWriteOnTheReceivingThreadEndsTheRun) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -152,6 +153,7 @@ TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreWaitedOut) {
 TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreGivenUp) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -179,7 +181,13 @@ TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
     ASSERT_TRUE(atMenu(run, loom));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
-    ASSERT_TRUE(run.expectOutputNext("\tAvailable networks:\n" + chooserPrompt));
+    // Given up after 10 s.
+    ASSERT_TRUE(
+        run.expectOutputNext(scanningLine +
+                                 "\tThe scan has not finished yet; the list may be incomplete.\n"
+                                 "\tNo networks found.\n" +
+                                 chooserPrompt,
+                             15000));
     run.type("0\n");
     ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
     ASSERT_TRUE(rename(run, "LOOM-9"));
@@ -202,6 +210,7 @@ TEST(NoisyLine, ControlBytesHighBytesAndNulsAreDroppedAndTheReportCompletes) {
     ShedmateRun run;
     LoomReport loom;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     // What follows a NUL in the same read is lost: this prompt goes unanswered.
     run.send("\x01\xff\x80<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n\0<Password: LOOM-7, "
@@ -252,6 +261,7 @@ TEST(NoisyLine, AnOverlongMessageIsDiscardedAndTheRestOfTheReportKept) {
     ShedmateRun run;
     LoomReport loom;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -303,6 +313,7 @@ TEST(Oversized, ValuesLongerThanTheirFieldsAreShownCut) {
     const std::string version = longText("v", 100);
 
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: " + big.hostname + ", 4.5v" + version + ">\r\n");
     run.send("<Password: " + big.hostname + ", 4.5v" + version + ">\r\n");
@@ -349,7 +360,7 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     std::string list = "\tAvailable networks:\n";
     for (int k = 1; k <= 20; ++k)
         list += "\t\t[" + std::to_string(k) + "] " + name(k).substr(0, 32) + "\n";
-    ASSERT_TRUE(run.expectOutputNext(list + chooserPrompt));
+    ASSERT_TRUE(run.expectOutputNext(scanningLine + list + chooserPrompt));
     run.type("20\n");
     ASSERT_TRUE(run.expectOutputNext(
         "\n\tThe network you have chosen (Net-20) requires a passphrase\n\tPassphrase: "));

@@ -30,6 +30,7 @@ void expectCleanInterruptedEnd(ShedmateRun& run, int status = 130) {
 TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     // The password stays unanswered: the controller is busy with it.
@@ -86,7 +87,8 @@ TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
-    ASSERT_TRUE(run.expectReadingInput());
+    // The chooser now waits for the scan's answer: Ctrl-C comes during that wait.
+    ASSERT_TRUE(run.expectOutput(scanningLine));
 
     run.interrupt(SIGINT);
     ASSERT_TRUE(run.expectOutput(interruptedLine));

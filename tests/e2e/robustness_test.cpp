@@ -75,7 +75,7 @@ TEST(ConsoleOutput, AReaderThatGoesAwayNeitherEndsTheRunNorCutsTheLog) {
     Wrapper script("( \"$SHEDMATE\"; echo $? > status ) | head -c 1 >/dev/null\n"
                    "echo \"status $(cat status)\"");
     ShedmateRun run(script.options());
-    ASSERT_TRUE(logIn(run));
+    ASSERT_TRUE(logIn(run, {}, false));
     // The status screen went to head; give it a moment to leave.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Blind, the operator still edits and quits as usual.

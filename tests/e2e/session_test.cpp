@@ -6,13 +6,16 @@
 namespace e2e {
 namespace {
 
-// Everything between "Please wait " and the next screen must be progress dots.
+// Everything between "Please wait " and the line saying the apply took must be
+// progress dots.
 int dotsAfterPleaseWait(const std::string& out) {
     size_t from = out.find("\n\nPlease wait ");
     if (from == std::string::npos)
         return -1;
     from += 14;
-    size_t to = out.find("\n\n\t\t\tCurrent Status", from);
+    size_t to = out.find("\n\tApplied.\n\n\n\t\t\tCurrent Status", from);
+    if (to == std::string::npos)
+        return -1;
     std::string between = out.substr(from, to - from);
     if (between.find_first_not_of('.') != std::string::npos)
         return -1;
@@ -162,7 +165,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-48,WPA2\"/>\r\n");
     run.send("<net=\"Guest,-71,NONE\"/>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectOutputNext(
-        "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n" + chooserPrompt));
+        scanningLine + "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n" +
+        chooserPrompt));
     run.type("2\n");
     LoomReport edited = loom;
     edited.ssid = "Guest";
@@ -172,13 +176,14 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-50,WPA2\"/>\r\n<ready>\r\n");
-    ASSERT_TRUE(
-        run.expectOutputNext("\tAvailable networks:\n\t\t[1] Weaving-Hall\n" + chooserPrompt));
+    ASSERT_TRUE(run.expectOutputNext(
+        scanningLine + "\tAvailable networks:\n\t\t[1] Weaving-Hall\n" + chooserPrompt));
     run.type("s\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     run.send("<wifiscan>\r\n<net=\"Weaving-Hall,-50,WPA2\"/>\r\n<net=\"Guest,-70,NONE\"/>\r\n");
     run.send("<net=\"Dye House,-80, WPA \"/>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectOutputNext(
+        scanningLine +
         "\tAvailable networks:\n\t\t[1] Weaving-Hall\n\t\t[2] Guest\n\t\t[3] Dye House\n" +
         chooserPrompt));
     run.type("3\n");

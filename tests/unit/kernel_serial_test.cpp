@@ -641,6 +641,10 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
     SessionThread run;
     ASSERT_TRUE(console.waitForOutput("Or enter 'a' for apply", 5000)) << console.output();
     std::string out = console.output();
+    // The kernel's device is named by its tty.
+    EXPECT_EQ(out.rfind("Connecting to the loom (" + tree.dev().string() + "/ttyUSB0)\u2026\n", 0),
+              0u)
+        << out;
     EXPECT_NE(out.find("Loom Name [1]: LOOM-7"), std::string::npos) << out;
     EXPECT_NE(out.find("Network Name [3]: Weavers"), std::string::npos) << out;
     EXPECT_NE(out.find("Current Address: 192.0.2.20"), std::string::npos) << out;
@@ -698,7 +702,8 @@ TEST(KernelSerialChoice, WithoutFtdiLibraryTheKernelDevicesAreUsedQuietly) {
         EXPECT_NE(out.find("ERROR: no FTDI USB serial device (/dev/ttyUSB*) found."),
                   std::string::npos)
             << out;
-        EXPECT_NE(out.find("ERROR: FT_Open returned: 2\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: "), std::string::npos)
+            << out;
         EXPECT_EQ(countOf(out, "ERROR:"), 2) << out;
     }
     std::string log = readLog();

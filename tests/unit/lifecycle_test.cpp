@@ -90,7 +90,8 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
 
     // The open is still attempted, at index 0.
     EXPECT_EQ(fake::openedIndex(), 0);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2\n"), std::string::npos);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: "),
+              std::string::npos);
     EXPECT_FALSE(logIsOpen());
 }
 
@@ -107,7 +108,8 @@ TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
     EXPECT_NE(log.find("FT_Open returned 3\n"), std::string::npos);
     EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos);
     EXPECT_EQ(log.find("FT_Open succeeded"), std::string::npos);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3\n"), std::string::npos);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: "),
+              std::string::npos);
     EXPECT_EQ(fake::closeCount(), 0);
 }
 

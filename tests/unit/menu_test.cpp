@@ -140,26 +140,6 @@ TEST_F(StatusMenu, UnrecognisedAnswersAreEchoedWithTheirLineEnd) {
     }
 }
 
-TEST_F(StatusMenu, LongAnswerLeavesItsRestForTheNextPrompt) {
-    // Only three characters are read: 'apply' applies and "ly\n" is the next answer.
-    {
-        ConsoleCapture console("apply\n");
-        EXPECT_EQ(ask(), state::apply);
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(console.output(), menuPrompt + menuPrompt + "\n\tCommand not understood: ly\n\n");
-        EXPECT_EQ(ask(), state::quit);
-    }
-    // '123' fills the answer, so its line end comes back as an empty answer.
-    {
-        ConsoleCapture console("123\n2\n");
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(console.output(), menuPrompt + "\n\tCommand not understood: 123\n" + menuPrompt +
-                                        "\n\tCommand not understood: \n\n");
-        EXPECT_EQ(ask(), state::toggleWifi);
-    }
-}
-
 TEST_F(StatusMenu, EndOfInputQuits) {
     {
         ConsoleCapture console("");
