@@ -70,32 +70,24 @@ FT_STATUS waitReturnsAtOnce(FT_HANDLE, uint32_t) {
     return FT_OK;
 }
 
-const Driver withWait = {
-    .name = "phantom bytes, wait",
-    .createDeviceInfoList = listDevices,
-    .getDeviceInfoList = listInfo,
-    .open = openDevice,
-    .setTimeouts = setTimeouts,
-    .getStatus = phantomStatus,
-    .read = emptyRead,
-    .write = writeBytes,
-    .close = closeDevice,
-    .waitForRx = waitReturnsAtOnce,
-    .setLatencyTimer = nullptr,
-};
-const Driver withoutWait = {
-    .name = "phantom bytes, no wait",
-    .createDeviceInfoList = listDevices,
-    .getDeviceInfoList = listInfo,
-    .open = openDevice,
-    .setTimeouts = setTimeouts,
-    .getStatus = phantomStatus,
-    .read = emptyRead,
-    .write = writeBytes,
-    .close = closeDevice,
-    .waitForRx = nullptr,
-    .setLatencyTimer = nullptr,
-};
+constexpr Driver phantomDriver(const char* name, FT_STATUS (*wait)(FT_HANDLE, uint32_t)) {
+    return Driver{
+        .name = name,
+        .createDeviceInfoList = listDevices,
+        .getDeviceInfoList = listInfo,
+        .open = openDevice,
+        .setTimeouts = setTimeouts,
+        .getStatus = phantomStatus,
+        .read = emptyRead,
+        .write = writeBytes,
+        .close = closeDevice,
+        .waitForRx = wait,
+        .setLatencyTimer = nullptr,
+    };
+}
+
+constexpr Driver withWait = phantomDriver("phantom bytes, wait", waitReturnsAtOnce);
+constexpr Driver withoutWait = phantomDriver("phantom bytes, no wait", nullptr);
 
 double threadCpuSeconds() {
     timespec t{};
