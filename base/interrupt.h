@@ -22,6 +22,11 @@ void resetInterrupts();
 // upload decides between its pieces whether to stop.
 extern std::atomic<int> holdInterrupts;
 extern std::atomic<int> heldInterrupts;
+// A signal other than Ctrl-C that came while interrupts were held.
+extern std::atomic<int> heldEndSignal;
+
+// Ends holding: a signal held back meanwhile now asks the run to end. Main thread.
+void releaseHeldEndSignal();
 
 // Process exit status of a run ended by an interrupt when the signal is not
 // known (Windows' console events): 130, as for Ctrl-C.

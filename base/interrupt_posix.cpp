@@ -17,7 +17,14 @@ constexpr int endSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onInterrupt(int sig) {
     if (holdInterrupts) {
-        heldInterrupts.fetch_add(1);
+        // Only the operator's Ctrl-C may stop an image halfway; a hang-up or a
+        // termination request waits for the image to be whole, then ends the run.
+        if (sig == SIGINT) {
+            heldInterrupts.fetch_add(1);
+        } else {
+            int none = 0;
+            heldEndSignal.compare_exchange_strong(none, sig);
+        }
         return;
     }
     int none = 0;

@@ -315,6 +315,7 @@ bool sendFirmware() {
                                       [&](int soFar) { return upload.between(soFar); }));
     }
     holdInterrupts = 0;
+    releaseHeldEndSignal();
     // A Ctrl-C that came after the last look is an ordinary one now.
     if (!upload.stopped() && heldInterrupts.load() != upload.seenInterrupts())
         interruptRequested = 1;

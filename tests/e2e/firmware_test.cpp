@@ -290,5 +290,17 @@ TEST(Firmware, CtrlCOnceOnlyWarnsAndTheUploadGoesOn) {
     ASSERT_TRUE(run.expectExit(0));
 }
 
+TEST(Firmware, HangUpMidImageLetsTheImageFinishThenEndsWith129) {
+    ShedmateRun run(slowly());
+    ASSERT_TRUE(startSlowUpload(run));
+    run.interrupt(SIGHUP);
+    ASSERT_TRUE(run.expectWire(command(slowImage) + imageOf(slowImage)));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectExit(129));
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
 } // namespace
 } // namespace e2e
