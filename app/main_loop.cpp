@@ -1,5 +1,4 @@
 #include "app/main_loop.h"
-#include "app/run_state.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "console/editors.h"
 #include "console/menu.h"
 #include "link/connection.h"
+#include "link/device.h"
 #include "link/queue.h"
 #include "link/reader.h"
 #include "protocol/apply.h"
@@ -216,6 +216,19 @@ void startUp() {
 void resetMainLoop() {
     lastDotTick = 0;
     silence = SilenceWatch{};
+}
+
+void resetRunState() {
+    logClose();
+    resetAppState();
+    resetClock();
+    resetInterrupts();
+    resetDevice();
+    resetReader();
+    resetMsgQueue();
+    resetLoomSettings();
+    resetFirmware();
+    resetMainLoop();
 }
 
 int runShedmate(DriverChoice chooseDriver) {

@@ -19,6 +19,12 @@ int runShedmate(DriverChoice chooseDriver = nullptr);
 // Forgets the progress dots and the silence watch, as a run starts.
 void resetMainLoop();
 
+// Puts back everything a run keeps process-wide, as a run starts: each module
+// that owns such state has its reset beside it, and a new one is called here.
+// Main thread, with no receiving thread running. The installed driver, the
+// console streams and the tick source are the caller's choice and stay.
+void resetRunState();
+
 // State 2: opens the log and the device and wakes the controller.
 void startUp();
 

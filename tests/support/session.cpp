@@ -16,7 +16,6 @@
 #endif
 
 #include "app/main_loop.h"
-#include "app/run_state.h"
 #include "base/clock.h"
 #include "base/io.h"
 #include "base/log.h"

@@ -150,6 +150,10 @@ struct BackendKind {
     std::function<std::unique_ptr<Backend>()> make;
 };
 
+void PrintTo(const BackendKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+
 class DriverContract : public ::testing::TestWithParam<BackendKind> {
   protected:
     void SetUp() override {
