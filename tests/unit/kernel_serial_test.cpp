@@ -350,11 +350,6 @@ class PtyLoom {
     explicit PtyLoom(Pty& pty) : pty_(pty), thread_([this] { run(); }) {}
     ~PtyLoom() { stop(); }
 
-    void unplug() {
-        stop();
-        pty_.closeMaster();
-    }
-
     std::string received() {
         std::lock_guard<std::mutex> lock(m_);
         return received_;
@@ -470,24 +465,6 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
     EXPECT_NE(log.find("Description=FT245R USB FIFO"), std::string::npos) << log;
     EXPECT_NE(log.find("FT_Open succeeded"), std::string::npos) << log;
     EXPECT_EQ(readFile(tree.latencyTimer(UsbTty{})), "2\n");
-}
-
-TEST_F(KernelSerialSession, UnplugAtTheMenuEndsTheRunWithStatusOne) {
-    PtyLoom loom(pty);
-    ConsolePipe console;
-    SessionThread run;
-    ASSERT_TRUE(console.waitForOutput("Or enter 'a' for apply", 5000)) << console.output();
-
-    loom.unplug();
-    ASSERT_TRUE(eventually([] { return readerFinished(); }, 3000));
-    // The menu waits for an answer before it looks at the link again.
-    console.type("\n");
-    ASSERT_TRUE(run.join());
-    EXPECT_EQ(run.exitStatus(), 1);
-    EXPECT_TRUE(console.waitForOutput("The connection to the loom was lost")) << console.output();
-    std::string log = readLog();
-    EXPECT_NE(log.find("returned 4\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("connection to the loom lost"), std::string::npos) << log;
 }
 
 TEST(KernelSerialChoice, WithoutFtdiLibraryTheKernelDevicesAreUsedQuietly) {

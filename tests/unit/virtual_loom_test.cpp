@@ -465,19 +465,6 @@ TEST(VirtualLoomDriver, WaitsEndWhenAnswersFallDue) {
     EXPECT_EQ(d->close(h), FT_OK);
 }
 
-TEST(VirtualLoomSession, ProgramShowsTheLoomAndQuits) {
-    resetProgramState();
-    installDriver(virtualLoomDriver(Timing{}));
-    ConsoleCapture console("q\n");
-    SessionThread run;
-    ASSERT_TRUE(run.join());
-    EXPECT_EQ(run.exitStatus(), 0);
-    std::string out = console.output();
-    EXPECT_NE(out.find("LOOM-7 - Version: 2.18"), std::string::npos) << out;
-    EXPECT_NE(out.find("CONNECTED"), std::string::npos) << out;
-    EXPECT_NE(out.find("192.168.1.23"), std::string::npos) << out;
-}
-
 TEST(VirtualLoomSession, RenameIsAppliedAndReadBack) {
     resetProgramState();
     installDriver(virtualLoomDriver(Timing{.scanMs = 0, .restartMs = 50, .replyMs = 1}));
