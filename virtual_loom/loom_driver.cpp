@@ -1,6 +1,7 @@
 #include "virtual_loom/loom_driver.h"
 
 #include <mutex>
+#include <vector>
 
 #include "virtual_loom/device.h"
 
@@ -14,7 +15,9 @@ LoomDevice* latest = nullptr; // the device opened last, open or not
 bool isOpen = false;
 
 // Devices are never freed: a receiving thread the program gave up on may still
-// be inside a call on one.
+// be inside a call on one. Every device stays listed, on purpose.
+auto* opened = new std::vector<LoomDevice*>; // guarded by openMutex
+
 LoomDevice* deviceOf(FT_HANDLE handle) {
     std::lock_guard<std::mutex> lock(openMutex);
     return handle && handle == latest && isOpen ? latest : nullptr;
@@ -49,6 +52,7 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
     if (isOpen)
         return FT_DEVICE_NOT_OPENED;
     latest = new LoomDevice(timing);
+    opened->push_back(latest);
     isOpen = true;
     *handle = latest;
     return FT_OK;
