@@ -74,8 +74,7 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
         return FT_INVALID_PARAMETER;
     *txBytes = 0;
     *events = 0;
-    *rxBytes = d->waiting();
-    return FT_OK;
+    return d->waiting(rxBytes);
 }
 
 FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
@@ -84,8 +83,7 @@ FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
         return FT_INVALID_HANDLE;
     if (!returned || (!buffer && toRead))
         return FT_INVALID_PARAMETER;
-    *returned = d->read(buffer, toRead);
-    return FT_OK;
+    return d->read(buffer, toRead, returned);
 }
 
 FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) {
@@ -94,8 +92,7 @@ FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* writ
         return FT_INVALID_HANDLE;
     if (!written || (!buffer && toWrite))
         return FT_INVALID_PARAMETER;
-    *written = d->write(buffer, toWrite);
-    return FT_OK;
+    return d->write(buffer, toWrite, written);
 }
 
 FT_STATUS close(FT_HANDLE handle) {
@@ -157,4 +154,14 @@ void withVirtualLoom(const std::function<void(vloom::Model&)>& fn) {
     }
     if (d)
         d->withModel(fn);
+}
+
+void unplugVirtualLoom() {
+    LoomDevice* d;
+    {
+        std::lock_guard<std::mutex> lock(openMutex);
+        d = latest;
+    }
+    if (d)
+        d->unplug();
 }
