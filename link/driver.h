@@ -8,13 +8,13 @@
 // getDeviceInfoList, open, setTimeouts, setLatencyTimer and close on the main
 // thread. close is never called while a read is in flight on the same handle.
 //
-// Arguments, checked in this order by every back end:
-//   - a handle that is null, was never opened or is closed gives
-//     FT_INVALID_HANDLE and touches nothing;
+// Arguments, checked first, in this order:
+//   - a handle that is null, was never opened by this back end or is closed
+//     gives FT_INVALID_HANDLE and changes nothing;
 //   - a null out-parameter, or a null buffer with a non-zero length, gives
 //     FT_INVALID_PARAMETER.
-// Out-parameters on failure: counts are 0 and an opened handle is null, so a
-// caller may read them whatever the status.
+// Out-parameters on any other failure: counts are 0 and the handle of a failed
+// open is null, so a caller may read them whatever the status.
 //
 // Time-outs: a read that finds fewer bytes than asked for returns FT_OK with
 // what it has (perhaps none) within the read time-out; asked for no more than
@@ -25,8 +25,8 @@
 //
 // A lost device (unplugged, switched off): getStatus, read and write return
 // FT_IO_ERROR at once, without waiting out a time-out, and the handle never
-// recovers, even when the device comes back; waitForRx returns at once; close
-// still releases it with FT_OK.
+// recovers, even when the device comes back; waitForRx still returns within
+// its time-out; close still releases it with FT_OK.
 #pragma once
 
 #include <cstdint>

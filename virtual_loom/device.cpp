@@ -37,7 +37,7 @@ void LoomDevice::waitUntil(std::unique_lock<std::mutex>& lock, uint32_t timeoutM
     for (;;) {
         uint32_t now = nowMs();
         collect(now);
-        if (closed_ || enough())
+        if (closed_ || gone_ || enough())
             return;
         auto wait = std::chrono::milliseconds(1000);
         if (bounded) {
@@ -53,26 +53,37 @@ void LoomDevice::waitUntil(std::unique_lock<std::mutex>& lock, uint32_t timeoutM
     }
 }
 
-DWORD LoomDevice::waiting() {
+FT_STATUS LoomDevice::waiting(DWORD* rxBytes) {
     std::lock_guard<std::mutex> lock(mutex_);
+    *rxBytes = 0;
+    if (gone_)
+        return FT_IO_ERROR;
     collect(nowMs());
-    return static_cast<DWORD>(pending_.size());
+    *rxBytes = static_cast<DWORD>(pending_.size());
+    return FT_OK;
 }
 
-DWORD LoomDevice::read(void* buffer, DWORD toRead) {
+FT_STATUS LoomDevice::read(void* buffer, DWORD toRead, DWORD* returned) {
     std::unique_lock<std::mutex> lock(mutex_);
+    *returned = 0;
     waitUntil(lock, readTimeoutMs_, [&] { return pending_.size() >= toRead; });
+    if (gone_)
+        return FT_IO_ERROR;
     size_t n = std::min<size_t>(toRead, pending_.size());
     std::memcpy(buffer, pending_.data(), n);
     pending_.erase(0, n);
-    return static_cast<DWORD>(n);
+    *returned = static_cast<DWORD>(n);
+    return FT_OK;
 }
 
-DWORD LoomDevice::write(const void* buffer, DWORD toWrite) {
+FT_STATUS LoomDevice::write(const void* buffer, DWORD toWrite, DWORD* written) {
     DWORD accept = maxWrite_ != 0 ? std::min(toWrite, maxWrite_) : toWrite;
     std::function<void()> signal;
+    *written = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_)
+            return FT_IO_ERROR;
         uint32_t now = nowMs();
         model_.receive(static_cast<const char*>(buffer), accept, now);
         if (model_.msUntilNextOutput(now) == 0)
@@ -82,7 +93,17 @@ DWORD LoomDevice::write(const void* buffer, DWORD toWrite) {
     // An answer due later is found by the next poll, or by a wait's own clock.
     if (signal)
         signal();
-    return accept;
+    *written = accept;
+    return FT_OK;
+}
+
+void LoomDevice::unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone_ = true;
+        pending_.clear();
+    }
+    changed_.notify_all();
 }
 
 void LoomDevice::waitForRx(uint32_t timeoutMs) {

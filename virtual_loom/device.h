@@ -27,16 +27,18 @@ class LoomDevice {
     // maxWrite: the most bytes one write accepts, 0 for no limit.
     explicit LoomDevice(Timing timing = {}, uint32_t maxWrite = 0);
 
+    // Each returns FT_IO_ERROR, with no bytes, once the device is unplugged.
     // Bytes due and not yet read.
-    DWORD waiting();
+    FT_STATUS waiting(DWORD* rxBytes);
     // As FTDI's read: waits until toRead bytes are there, the read time-out
     // passes (0 waits without a bound) or the device closes, and returns what
     // it has.
-    DWORD read(void* buffer, DWORD toRead);
-    // The bytes accepted.
-    DWORD write(const void* buffer, DWORD toWrite);
-    // Until bytes are waiting, timeoutMs passes or the device closes.
+    FT_STATUS read(void* buffer, DWORD toRead, DWORD* returned);
+    FT_STATUS write(const void* buffer, DWORD toWrite, DWORD* written);
+    // Until bytes are waiting, timeoutMs passes or the device closes or goes.
     void waitForRx(uint32_t timeoutMs);
+    // As a pulled cable: every later call fails; the device never comes back.
+    void unplug();
     void setReadTimeout(uint32_t ms);
     // Ends every wait; what the loom said and nobody read is gone.
     void close();
@@ -57,6 +59,7 @@ class LoomDevice {
     Model model_;         // guarded by mutex_, as is all below
     std::string pending_; // due and not yet read
     bool closed_ = false;
+    bool gone_ = false;
     uint32_t readTimeoutMs_ = 0;
     const uint32_t maxWrite_;
     std::function<void()> signal_;

@@ -1,6 +1,7 @@
 #include "virtual_loom/loom_driver.h"
 
 #include <mutex>
+#include <vector>
 
 #include "virtual_loom/device.h"
 
@@ -14,7 +15,9 @@ LoomDevice* latest = nullptr; // the device opened last, open or not
 bool isOpen = false;
 
 // Devices are never freed: a receiving thread the program gave up on may still
-// be inside a call on one.
+// be inside a call on one. Every device stays listed, on purpose.
+auto* opened = new std::vector<LoomDevice*>; // guarded by openMutex
+
 LoomDevice* deviceOf(FT_HANDLE handle) {
     std::lock_guard<std::mutex> lock(openMutex);
     return handle && handle == latest && isOpen ? latest : nullptr;
@@ -49,6 +52,7 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
     if (isOpen)
         return FT_DEVICE_NOT_OPENED;
     latest = new LoomDevice(timing);
+    opened->push_back(latest);
     isOpen = true;
     *handle = latest;
     return FT_OK;
@@ -70,8 +74,7 @@ FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eve
         return FT_INVALID_PARAMETER;
     *txBytes = 0;
     *events = 0;
-    *rxBytes = d->waiting();
-    return FT_OK;
+    return d->waiting(rxBytes);
 }
 
 FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
@@ -80,8 +83,7 @@ FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
         return FT_INVALID_HANDLE;
     if (!returned || (!buffer && toRead))
         return FT_INVALID_PARAMETER;
-    *returned = d->read(buffer, toRead);
-    return FT_OK;
+    return d->read(buffer, toRead, returned);
 }
 
 FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) {
@@ -90,8 +92,7 @@ FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* writ
         return FT_INVALID_HANDLE;
     if (!written || (!buffer && toWrite))
         return FT_INVALID_PARAMETER;
-    *written = d->write(buffer, toWrite);
-    return FT_OK;
+    return d->write(buffer, toWrite, written);
 }
 
 FT_STATUS close(FT_HANDLE handle) {
@@ -153,4 +154,14 @@ void withVirtualLoom(const std::function<void(vloom::Model&)>& fn) {
     }
     if (d)
         d->withModel(fn);
+}
+
+void unplugVirtualLoom() {
+    LoomDevice* d;
+    {
+        std::lock_guard<std::mutex> lock(openMutex);
+        d = latest;
+    }
+    if (d)
+        d->unplug();
 }

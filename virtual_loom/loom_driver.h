@@ -14,3 +14,7 @@ const Driver* virtualLoomDriver(vloom::Timing timing);
 // Runs fn on the model of the device opened last, under its lock, e.g. to
 // look at the loom from a test while the program runs. Nothing when none was.
 void withVirtualLoom(const std::function<void(vloom::Model&)>& fn);
+
+// Pulls the cable of the device opened last: it fails with FT_IO_ERROR from
+// now on, as a lost FT245R does.
+void unplugVirtualLoom();

@@ -84,7 +84,8 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(m);
     script.openedIndex = index;
-    if (script.openStatus != FT_OK || script.devices.empty()) {
+    if (script.openStatus != FT_OK || index < 0 ||
+        static_cast<size_t>(index) >= script.devices.size()) {
         *handle = nullptr;
         return script.openStatus != FT_OK ? script.openStatus : FT_DEVICE_NOT_FOUND;
     }

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "base/interrupt.h"
 #include "app/main_loop.h"
+#include "base/interrupt.h"
 #include "base/state.h"
 #include "link/connection.h"
 #include "protocol/settings.h"

@@ -425,36 +425,20 @@ TEST(VirtualLoomWire, SeparatorsAndOccasionalLogLine) {
     EXPECT_EQ(logAt, (std::vector<size_t>{7, 15, 23}));
 }
 
-TEST(VirtualLoomDriver, ListsOpensAndAnswers) {
+// What every back end does is in the driver contract suite; this is the
+// model's timing seen through the device.
+TEST(VirtualLoomDriver, WaitsEndWhenAnswersFallDue) {
     const Driver* d = virtualLoomDriver(Timing{.scanMs = 300, .restartMs = 0, .replyMs = 0});
-    DWORD count = 0;
-    ASSERT_EQ(d->createDeviceInfoList(&count), FT_OK);
-    ASSERT_EQ(count, 1u);
-    DeviceInfoNode node{};
-    ASSERT_EQ(d->getDeviceInfoList(&node, &count), FT_OK);
-    EXPECT_STREQ(node.Description, "FT245R USB FIFO");
-    EXPECT_STREQ(node.SerialNumber, "VL000001");
-
     FT_HANDLE h = nullptr;
-    EXPECT_EQ(d->open(1, &h), FT_DEVICE_NOT_FOUND);
     ASSERT_EQ(d->open(0, &h), FT_OK);
-    ASSERT_NE(h, nullptr);
-    FT_HANDLE second = nullptr;
-    EXPECT_EQ(d->open(0, &second), FT_DEVICE_NOT_OPENED);
-    EXPECT_EQ(d->setLatencyTimer(h, 2), FT_OK);
-    EXPECT_EQ(d->setTimeouts(h, 2000, 1000), FT_OK);
-
+    ASSERT_EQ(d->setTimeouts(h, 50, 50), FT_OK);
     auto exchange = [&](const std::string& line) {
-        DWORD written = 0;
+        DWORD written = 0, rx = 0, tx = 0, ev = 0, n = 0;
         EXPECT_EQ(d->write(h, line.data(), static_cast<DWORD>(line.size()), &written), FT_OK);
-        EXPECT_EQ(written, line.size());
-        DWORD rx = 0, tx = 0, ev = 0;
         EXPECT_EQ(d->getStatus(h, &rx, &tx, &ev), FT_OK);
         std::string got(rx, '\0');
-        DWORD n = 0;
         EXPECT_EQ(d->read(h, got.data(), rx, &n), FT_OK);
-        got.resize(n);
-        return framed(got);
+        return framed(got.substr(0, n));
     };
     exchange("\n");
     EXPECT_EQ(exchange("tulip\n"), ready);
@@ -470,30 +454,15 @@ TEST(VirtualLoomDriver, ListsOpensAndAnswers) {
     ASSERT_EQ(d->getStatus(h, &rx, &tx, &ev), FT_OK);
     EXPECT_GT(rx, 0u);
 
-    // A read asks for more than is there: it waits out the read time-out.
-    ASSERT_EQ(d->setTimeouts(h, 50, 50), FT_OK);
+    // As FTDI's read: asked for more than is there, it waits out the read time-out.
     std::string buf(rx + 10, '\0');
     DWORD n = 0;
+    start = std::chrono::steady_clock::now();
     EXPECT_EQ(d->read(h, buf.data(), rx + 10, &n), FT_OK);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
     EXPECT_EQ(n, rx);
     EXPECT_EQ(framed(buf.substr(0, n)).front(), "<wifiscan>");
-
     EXPECT_EQ(d->close(h), FT_OK);
-    EXPECT_EQ(d->getStatus(h, &rx, &tx, &ev), FT_INVALID_HANDLE);
-    EXPECT_EQ(d->close(h), FT_INVALID_HANDLE);
-}
-
-TEST(VirtualLoomSession, ProgramShowsTheLoomAndQuits) {
-    resetProgramState();
-    installDriver(virtualLoomDriver(Timing{}));
-    ConsoleCapture console("q\n");
-    SessionThread run;
-    ASSERT_TRUE(run.join());
-    EXPECT_EQ(run.exitStatus(), 0);
-    std::string out = console.output();
-    EXPECT_NE(out.find("LOOM-7 - Version: 2.18"), std::string::npos) << out;
-    EXPECT_NE(out.find("CONNECTED"), std::string::npos) << out;
-    EXPECT_NE(out.find("192.168.1.23"), std::string::npos) << out;
 }
 
 TEST(VirtualLoomSession, RenameIsAppliedAndReadBack) {

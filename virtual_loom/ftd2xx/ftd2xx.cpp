@@ -99,7 +99,12 @@ vloom::WritePace pace;
 int currentIndex = -1; // guarded by openMutex
 
 // A closed device is never freed: a receiving thread the program gave up on may
-// still be inside a call on it.
+// still be inside a call on it. Every device stays listed here, on purpose.
+void keep(Device* d) {
+    static auto* opened = new std::vector<Device*>;
+    opened->push_back(d);
+}
+
 Device* deviceOf(FT_HANDLE handle) {
     Device* d = current.load();
     return handle && handle == d ? d : nullptr;
@@ -160,6 +165,7 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
         d = vloom::openModelDevice(c.maxWrite, c.delays);
     if (!d)
         return FT_DEVICE_NOT_OPENED;
+    keep(d);
     pace.setRate(c.bytesPerSecond);
     pace.setTimeout(0);
     current = d;

@@ -13,19 +13,14 @@ class ModelDevice final : public Device {
         loom_.onReadable([this] { notifier_.signal(); });
     }
 
-    FT_STATUS getStatus(DWORD* rxBytes) override {
-        *rxBytes = loom_.waiting();
-        return FT_OK;
-    }
+    FT_STATUS getStatus(DWORD* rxBytes) override { return loom_.waiting(rxBytes); }
 
     FT_STATUS read(void* buffer, DWORD toRead, DWORD* returned) override {
-        *returned = loom_.read(buffer, toRead);
-        return FT_OK;
+        return loom_.read(buffer, toRead, returned);
     }
 
     FT_STATUS write(const void* buffer, DWORD toWrite, DWORD* written) override {
-        *written = loom_.write(buffer, toWrite);
-        return FT_OK;
+        return loom_.write(buffer, toWrite, written);
     }
 
     void setReadTimeout(uint32_t ms) override { loom_.setReadTimeout(ms); }
