@@ -1,6 +1,7 @@
 #include "link/drivers/d2xx_library.h"
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -8,20 +9,21 @@
 #include "base/log.h"
 #include "link/drivers/dynlib.h"
 #include "link/drivers/rx_event.h"
+#include "link/ft_status.h"
 
 namespace {
 
-// FTDI's exported functions, with FTDI's calling convention.
-using CreateDeviceInfoListFn = FT_STATUS(FT_API*)(DWORD*);
-using GetDeviceInfoListFn = FT_STATUS(FT_API*)(FT_DEVICE_LIST_INFO_NODE*, DWORD*);
-using OpenFn = FT_STATUS(FT_API*)(int, FT_HANDLE*);
-using SetTimeoutsFn = FT_STATUS(FT_API*)(FT_HANDLE, ULONG, ULONG);
-using GetStatusFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD*, DWORD*, DWORD*);
-using ReadFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
-using WriteFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
-using CloseFn = FT_STATUS(FT_API*)(FT_HANDLE);
-using SetEventNotificationFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD, void*);
-using SetLatencyTimerFn = FT_STATUS(FT_API*)(FT_HANDLE, UCHAR);
+// FTDI's exported functions (link/d2xx.h, checked against FTDI's header in CI).
+using CreateDeviceInfoListFn = FtCreateDeviceInfoListFn;
+using GetDeviceInfoListFn = FtGetDeviceInfoListFn;
+using OpenFn = FtOpenFn;
+using SetTimeoutsFn = FtSetTimeoutsFn;
+using GetStatusFn = FtGetStatusFn;
+using ReadFn = FtReadFn;
+using WriteFn = FtWriteFn;
+using CloseFn = FtCloseFn;
+using SetEventNotificationFn = FtSetEventNotificationFn;
+using SetLatencyTimerFn = FtSetLatencyTimerFn;
 
 struct Library {
     CreateDeviceInfoListFn createDeviceInfoList = nullptr;
@@ -56,7 +58,7 @@ void load() {
             break;
         if (!reasons.empty())
             reasons += "; ";
-        reasons += std::string(*name) + ": " + error;
+        reasons += d2xxLoaderReason(*name, error);
     }
     if (!handle) {
         loadError = "FTDI's D2XX library could not be loaded (" + reasons + ")";
@@ -125,7 +127,19 @@ FT_STATUS createDeviceInfoList(DWORD* numDevs) {
         *numDevs = 0;
         return FT_DEVICE_NOT_FOUND;
     }
-    return lib.createDeviceInfoList(numDevs);
+    FT_STATUS status = lib.createDeviceInfoList(numDevs);
+    if (status != FT_OK) {
+        // No device will be opened after this, so this is the operator's only word.
+        conPrint("ERROR: FTDI's library cannot list USB devices: FT_CreateDeviceInfoList "
+                 "returned %d (%s).\n"
+                 "\tIt needs the USB bus itself: in a container or under WSL, pass the USB "
+                 "device through to it.\n"
+                 "\tOn Linux the kernel's ftdi_sio driver must also let go of the device "
+                 "(sudo rmmod ftdi_sio).\n",
+                 static_cast<int>(status), ftStatusName(status));
+        conFlush();
+    }
+    return status;
 }
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* numDevs) {
@@ -204,6 +218,16 @@ Driver table = {
 };
 
 } // namespace
+
+std::string d2xxLoaderReason(const char* file, const std::string& loaderText) {
+    // Windows' texts keep their "%1" where the file's name belongs.
+    std::string reason = loaderText;
+    const size_t fileLen = std::strlen(file);
+    for (size_t at = reason.find("%1"); at != std::string::npos;
+         at = reason.find("%1", at + fileLen))
+        reason.replace(at, 2, file);
+    return std::string(file) + ": " + reason;
+}
 
 bool d2xxLibraryLoad(std::string& error) {
     if (!ready()) {

@@ -18,3 +18,7 @@ bool d2xxLibraryLoad(std::string& error);
 // As d2xxLibraryLoad, but a failure is only returned, with no console or log
 // line: for a caller that has another way to the device.
 bool d2xxLibraryLoadQuiet(std::string& error);
+
+// One library's part of the load failure: "file: the loader's reason", with
+// the file's name in place of the "%1" Windows leaves in its texts.
+std::string d2xxLoaderReason(const char* file, const std::string& loaderText);
