@@ -260,6 +260,7 @@ int runShedmate() {
 void endProcess(int status) {
     std::fflush(stdout);
     std::fflush(stderr);
+    runFinished();
     if (readerAbandoned())
         std::_Exit(status);
     std::exit(status);

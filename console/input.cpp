@@ -10,8 +10,12 @@
 bool readAnswer(char* buf, size_t maxChars) {
     std::memset(buf, 0, maxChars + 1);
     conFlush();
+    bool got = std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) != nullptr;
+    // An empty read may be an interrupt whose handler has not run yet.
+    if (!got)
+        interruptCutRead(conIn());
     // A Ctrl-C cuts the read short; whatever it left behind is not an answer.
-    if (!std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) || interruptRequested) {
+    if (!got || interruptRequested) {
         buf[0] = '\0';
         return false;
     }
