@@ -1,10 +1,14 @@
 // shedmate: the program a technician runs with a loom attached.
-#include "base/interrupt.h"
 #include "app/main_loop.h"
+#include "base/interrupt.h"
+#include "console/command_line.h"
 #include "link/d2xx.h"
 #include "link/drivers/system_driver.h"
 
-int main() {
+int main(int argc, char** argv) {
+    int answered = answerCommandLine("shedmate", parseCommandLine("shedmate", argc, argv));
+    if (answered >= 0)
+        return answered;
     installInterruptHandlers();
     installDriver(systemDriver());
     endProcess(runShedmate());

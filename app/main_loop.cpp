@@ -10,6 +10,7 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/version.h"
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"
@@ -194,6 +195,7 @@ void startUp() {
         conFlush();
     }
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
+    logPrintFlush("Shedmate version %s\n", shedmateVersion());
     createMsgQueue();
     setMessageHandler(processMsg);
 
