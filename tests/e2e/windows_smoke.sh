@@ -2,7 +2,8 @@
 # Windows smoke run: the cross-built shedmate.exe with the virtual loom's
 # ftd2xx.dll beside it, under wine. The DLL's model of the controller answers,
 # so the program must log in, show the status screen and quit on "q"; then,
-# on a terminal, Ctrl-C at the menu must end the run at once.
+# on a terminal, Ctrl-C at the menu must end the run at once. Without a usable
+# ftd2xx.dll the program must say so in one line.
 #
 # Usage: windows_smoke.sh BUILD_WINDOWS_DIR
 set -u
@@ -52,6 +53,28 @@ if [ -f Shedmate.log ]; then
 else
     echo "windows smoke: no Shedmate.log" >&2
     fail=1
+fi
+
+# No usable library: one line that names the file (no "%1" left by Windows'
+# texts), status 1, and no driver status the library never gave.
+if [ "$fail" -eq 0 ]; then
+    mkdir nolib && cp shedmate.exe nolib/ && cd nolib || exit 2
+    for dll in none not-a-dll; do
+        rm -f ftd2xx.dll
+        [ "$dll" = not-a-dll ] && echo "not a library" >ftd2xx.dll
+        WINEDEBUG=-all timeout 120 "$wine" shedmate.exe </dev/null >console.txt 2>stderr.txt
+        status=$?
+        if [ "$status" -ne 1 ]; then
+            echo "windows smoke: $dll: exit status $status, expected 1" >&2
+            fail=1
+        fi
+        check console.txt "FTDI's D2XX library could not be loaded (ftd2xx.dll: " "$dll: no word"
+        if [ "$(grep -c . console.txt)" -ne 1 ] || grep -qF -e "%1" -e "FT_Open returned" console.txt; then
+            echo "windows smoke: $dll: more than the one clear line" >&2
+            fail=1
+        fi
+    done
+    cd .. || exit 2
 fi
 
 # Ctrl-C at the menu prompt, typed on a terminal (script gives wine one), with
