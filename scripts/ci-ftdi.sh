@@ -104,7 +104,7 @@ refuse() { # file text what
 
 for case_name in no-usb root-hub ft245r; do
     out=$work/$case_name
-    unshare -m "$0" --in-namespace "$case_name" "$lib" "$exe" "$out"
+    unshare -m "$root/scripts/ci-ftdi.sh" --in-namespace "$case_name" "$lib" "$exe" "$out"
     status=$(cat "$out/status.txt")
     console=$out/console.txt log=$out/Shedmate.log
     [ -f "$log" ] || : >"$log"
