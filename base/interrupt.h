@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 
 // Set when the operator asked the run to end. Read by the main thread.
 extern std::atomic<int> interruptRequested;
@@ -29,8 +30,6 @@ void nudgeMainThread();
 // reach the main thread and cut short its wait for the operator. Called by the
 // receiving thread as it starts.
 void keepInterruptsOffThisThread();
-
-#include <cstdio>
 
 // A console read came back with nothing: true when an interrupt cut it short.
 // On Windows the read ends at the Ctrl-C before the control handler (a thread

@@ -79,7 +79,9 @@ using FtSetLatencyTimerFn = FT_STATUS(FT_API*)(FT_HANDLE, UCHAR);
 //   waitForRx       blocks until bytes are waiting or timeoutMs passes (FT_OK either
 //                   way); without it the receiving thread sleeps between polls.
 //   setLatencyTimer sets the device's latency timer in milliseconds.
-// The status of every call is returned as the library would return it.
+// The status of every call is returned as the library would return it. A back
+// end whose createDeviceInfoList fails has told the operator why on the
+// console: no open is attempted after it.
 struct Driver {
     const char* name;
     FT_STATUS (*createDeviceInfoList)(DWORD* numDevs);
