@@ -1,8 +1,8 @@
 // shedmate: the program a technician runs with a loom attached.
 #include "app/main_loop.h"
 #include "base/interrupt.h"
+#include "base/io.h"
 #include "console/command_line.h"
-#include "link/d2xx.h"
 #include "link/drivers/system_driver.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
     if (answered >= 0)
         return answered;
     installInterruptHandlers();
-    installDriver(systemDriver());
-    endProcess(runShedmate());
+    useUtf8Console();
+    endProcess(runShedmate(systemDriver));
 }

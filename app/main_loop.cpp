@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "base/clock.h"
+#include "base/echo.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
@@ -14,7 +15,9 @@
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"
+#include "console/notices.h"
 #include "link/connection.h"
+#include "link/device.h"
 #include "link/queue.h"
 #include "link/reader.h"
 #include "protocol/apply.h"
@@ -25,6 +28,8 @@
 uint32_t lastDotTick = 0;
 
 namespace {
+
+DriverChoice driverChoice = nullptr;
 
 constexpr uint32_t dotIntervalMs = 2000;
 
@@ -49,36 +54,118 @@ const char* nowText() {
     return std::ctime(&now);
 }
 
+// How long "close" may wait for the controller to finish with the message in
+// flight; a controller that stays busy longer is left without it.
+constexpr uint32_t closeWaitMs = 2000;
+
+// How the run is ending. Main thread.
+struct Ending {
+    bool quitting = false;    // "close" is queued or sent
+    uint32_t quitSince = 0;   // when it was queued
+    bool finishApply = false; // interrupted while the loom's network was down
+    bool closedTold = false;
+    bool lostTold = false;
+    bool logFailureTold = false;
+};
+Ending ending;
+
+// Quit: what waits behind the message in flight is dropped and "close" takes
+// its place; it goes as soon as the controller is ready, or not at all after
+// closeWaitMs. The state stays quit until then.
 void quit() {
-    queueMsg("close");
-    // A "close" that could not go at once goes with the rest.
-    clearMsgQueue();
+    uint32_t now = tickCount();
+    if (!ending.quitting) {
+        ending.quitting = true;
+        ending.quitSince = now;
+        clearMsgQueue();
+        queueMsg("close");
+    }
+    bool sent = queuedCount() == 0;
+    if (!sent && !linkLost && now - ending.quitSince < closeWaitMs)
+        return;
+    if (!sent) {
+        logPrintFlush("close not sent: the controller was not ready within %u ms\n",
+                      static_cast<unsigned>(closeWaitMs));
+        clearMsgQueue();
+    }
     clearToSend = 1;
     setAppState(state::exit);
 }
 
-void exitRun() {
-    closeLoom();
-    logPrintFlush("Shedmate exiting at %s\n", nowText());
-    logClose();
-    setAppState(state::done);
+void tellLogFailure() {
+    int err = logWriteError();
+    if (err == 0 || ending.logFailureTold)
+        return;
+    ending.logFailureTold = true;
+    conPrint("\n\tWARNING: writing Shedmate.log failed (%s); the log is incomplete from here. "
+             "Carrying on.\n",
+             std::strerror(err));
+    conFlush();
 }
 
-void reportLinkLost() {
+void tellLoomClosed() {
+    ending.closedTold = true;
+    endNoticed = 1;
+    conPrint("\n\tThe loom closed the connection.\n");
+    conFlush();
+    logPrintFlush("controller closed the connection\n");
+}
+
+void tellLinkLost() {
+    ending.lostTold = true;
+    endNoticed = 1;
     conPrint("\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n");
     conFlush();
     logPrintFlush("connection to the loom lost\n");
-    exitStatus = 1;
-    setAppState(state::exit);
+    // An interrupt's status stands; a quit's 0 never hides a lost link.
+    if (exitStatus == 0)
+        exitStatus = 1;
+}
+
+// The controller's own close and a lost link are told once, whichever state
+// the run is in; "<closing connection>" after our "close" is just the answer.
+void tellEnd() {
+    if (loomClosed && !ending.closedTold && !ending.lostTold && !ending.quitting)
+        tellLoomClosed();
+    if (linkLost && !ending.lostTold && !ending.closedTold)
+        tellLinkLost();
+}
+
+void exitRun() {
+    tellEnd();
+    closeLoom();
+    // A signal that came as the run was already ending still counts.
+    if (interruptRequested && !interruptSeen) {
+        interruptSeen = 1;
+        logPrintFlush("interrupted by the operator\n");
+        if (exitStatus == 0)
+            exitStatus = interruptExitStatus();
+    }
+    logPrintFlush("Shedmate exiting at %s\n", nowText());
+    logClose();
+    tellLogFailure();
+    setAppState(state::done);
 }
 
 void noticeInterrupt() {
     interruptSeen = 1;
-    exitStatus = interruptedExitStatus;
+    endNoticed = 1;
+    if (exitStatus == 0)
+        exitStatus = interruptExitStatus();
+    logPrintFlush("interrupted by the operator\n");
+    if (networkDown && !ending.quitting) {
+        // Quitting now would strand the loom with its network down.
+        ending.finishApply = true;
+        quitAfterApply = 1;
+        conPrint("\n\n\tInterrupted: finishing the apply so the loom's network comes back up, "
+                 "then closing the connection (Ctrl-C again ends at once).\n");
+        conFlush();
+        logPrintFlush("finishing the apply before closing\n");
+        return;
+    }
     conPrint(
         "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n");
     conFlush();
-    logPrintFlush("interrupted by the operator\n");
     setAppState(state::quit);
 }
 
@@ -148,10 +235,11 @@ void runState(int s) {
         progressTick();
         break;
     case state::firmware:
-        sendFirmware();
         // Back to the menu: idle would leave the operator with no prompt and
-        // nothing on the way to bring one.
-        setAppState(state::showStatus);
+        // nothing on the way to bring one. An upload that ended the run has
+        // set what comes next.
+        if (sendFirmware())
+            setAppState(state::showStatus);
         break;
     case state::quit:
         quit();
@@ -187,17 +275,34 @@ void progressTick() {
 }
 
 void startUp() {
-    bool haveLog = logOpen();
-    if (!haveLog) {
-        conPrint("\tWARNING: cannot create Shedmate.log in the working folder (%s); "
-                 "carrying on without a log\n",
-                 std::strerror(errno));
+    if (!logOpen()) {
+        switch (logRefusal()) {
+        case LogRefusal::inUse:
+            // Its log and its loom are the other run's; this one touches neither.
+            conPrint("ERROR: another Shedmate is running here (it holds Shedmate.log). Only one "
+                     "may run in a folder at a time.\n");
+            conFlush();
+            exitStatus = 1;
+            setAppState(state::exit);
+            return;
+        case LogRefusal::notPlainFile:
+            conPrint("\tWARNING: Shedmate.log in the working folder is a link or not a plain "
+                     "file; not writing through it, carrying on without a log\n");
+            break;
+        default:
+            conPrint("\tWARNING: cannot create Shedmate.log in the working folder (%s); "
+                     "carrying on without a log\n",
+                     std::strerror(errno));
+            break;
+        }
         conFlush();
     }
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
     logPrintFlush("Shedmate version %s\n", shedmateVersion());
     createMsgQueue();
     setMessageHandler(processMsg);
+    if (driverChoice)
+        installDriver(driverChoice());
 
     FT_STATUS status = openLoom();
     if (status != FT_OK) {
@@ -210,43 +315,64 @@ void startUp() {
     queueMsg("\n");
 }
 
-int runShedmate() {
-    exitStatus = 0;
-    linkLost = 0;
-    loomClosed = 0;
+void resetMainLoop() {
     lastDotTick = 0;
-    interruptRequested = 0;
-    interruptSeen = 0;
     silence = SilenceWatch{};
+    ending = Ending{};
+}
+
+void resetRunState() {
+    logClose();
+    resetAppState();
+    resetClock();
+    resetInterrupts();
+    resetDevice();
+    resetReader();
+    resetMsgQueue();
+    resetLoomSettings();
+    resetMessages();
+    resetApply();
+    resetFirmware();
+    resetMainLoop();
+}
+
+int runShedmate(DriverChoice chooseDriver) {
+    // An interrupt that came before the run is not forgotten: it ends the run
+    // as soon as it starts.
+    resetRunState();
+    driverChoice = chooseDriver;
     setAppState(state::startUp);
-    startTick = tickCount();
+    runActive = 1;
 
     for (;;) {
         uint32_t seen = stateGeneration();
         int s = appState.load();
+        showLoomErrors();
         if (s != state::startUp && s != state::exit && s != state::done) {
             if (interruptRequested && !interruptSeen) {
                 noticeInterrupt();
                 continue;
             }
-            if (loomClosed) {
-                // The controller has gone; whatever a dialog chose meanwhile
-                // has no one left to talk to.
-                conPrint("\n\tThe loom closed the connection.\n");
-                logPrint("controller closed the connection\n");
+            if ((loomClosed && !ending.closedTold && !ending.quitting) ||
+                (linkLost && !ending.lostTold)) {
+                // Whatever a dialog chose meanwhile has no one left to talk to.
+                tellEnd();
                 setAppState(state::exit);
                 continue;
             }
-            if (linkLost) {
-                reportLinkLost();
+            if (ending.finishApply && !networkDown) {
+                ending.finishApply = false;
+                logPrint("apply finished; closing\n");
+                setAppState(state::quit);
                 continue;
             }
         }
+        tellLogFailure();
         runState(s);
         if (appState == state::done)
             break;
         // Idle and the progress wait have nothing to do until the state
-        // changes or the next dot is due.
+        // changes or the next dot is due; quitting polls for "close" to leave.
         bool waitingForLoom = (s == state::idle || s == state::pleaseWait) && appState == s;
         watchSilence(waitingForLoom);
         if (waitingForLoom) {
@@ -254,12 +380,16 @@ int runShedmate() {
             if (waitMs < 0 || waitMs > interruptPollMs)
                 waitMs = interruptPollMs;
             waitForStateChange(seen, waitMs);
+        } else if (s == state::quit && appState == s) {
+            waitForStateChange(seen, 10);
         }
     }
+    runActive = 0;
     return exitStatus;
 }
 
 void endProcess(int status) {
+    restoreEcho();
     std::fflush(stdout);
     std::fflush(stderr);
     runFinished();

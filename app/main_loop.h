@@ -3,13 +3,28 @@
 
 #include <cstdint>
 
+#include "link/driver.h"
+
 // Tick of the last progress dot; 0 at start, so the first wait prints one at once.
 extern uint32_t lastDotTick;
 
 // Runs a whole session from start-up to exit and returns the process exit
 // status: 0 when the operator quit or the controller closed the connection, 1
-// when the device could not be opened or the connection was lost. Main thread.
-int runShedmate();
+// when the device could not be opened, the connection was lost or another run
+// holds the folder's log, 128 + the signal after an interrupt. Main thread.
+// chooseDriver, when given, picks the back end once the log is open; without
+// it the driver installed before stays.
+using DriverChoice = const Driver* (*)();
+int runShedmate(DriverChoice chooseDriver = nullptr);
+
+// Everything a run keeps process-wide, put back as a run starts: each module
+// that owns such state has its reset beside it, and a new one is added here.
+// Main thread, with no receiving thread running. The installed driver, the
+// console streams and the tick source are the caller's choice and stay.
+void resetRunState();
+
+// Forgets the progress dots, the silence watch and how the run is ending, as a run starts.
+void resetMainLoop();
 
 // State 2: opens the log and the device and wakes the controller.
 void startUp();

@@ -28,3 +28,7 @@ void setTickSource(TickSource source) {
 int msSinceStart() {
     return static_cast<int>(tickCount() - startTick);
 }
+
+void resetClock() {
+    startTick = tickCount();
+}

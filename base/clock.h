@@ -15,5 +15,8 @@ void setTickSource(TickSource source);
 // Tick count taken when the run starts; every "[%d]" stamp is measured from it.
 extern uint32_t startTick;
 
+// Takes startTick anew from the current tick source.
+void resetClock();
+
 // Milliseconds since startTick, as the log prints them (signed).
 int msSinceStart();

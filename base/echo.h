@@ -21,3 +21,7 @@ class EchoOff {
 
 // Restores echo if an EchoOff is in force; safe from a signal handler.
 void restoreEcho();
+
+// Turns echo off again if an EchoOff is in force, after the process was stopped
+// (Ctrl-Z) and continued in the foreground; safe from a signal handler.
+void reapplyEchoOff();

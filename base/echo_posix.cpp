@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 namespace {
-// The settings to restore, kept where a signal handler can reach them.
+// The settings to restore and to re-apply, kept where a signal handler can
+// reach them; echoFd is published only once both are written.
 struct termios savedTerm;
+struct termios quietTerm;
 std::atomic<int> echoFd{-1};
 } // namespace
 
@@ -19,7 +21,9 @@ EchoOff::EchoOff(std::FILE* in) {
         return;
     savedTerm = term;
     term.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    if (tcsetattr(fd, TCSAFLUSH, &term) != 0)
+    quietTerm = term;
+    // TCSANOW: a passphrase typed ahead of the prompt stays in the input.
+    if (tcsetattr(fd, TCSANOW, &term) != 0)
         return;
     echoFd = fd;
     active_ = true;
@@ -33,5 +37,12 @@ EchoOff::~EchoOff() {
 void restoreEcho() {
     int fd = echoFd.exchange(-1);
     if (fd >= 0)
-        tcsetattr(fd, TCSAFLUSH, &savedTerm);
+        tcsetattr(fd, TCSANOW, &savedTerm);
+}
+
+void reapplyEchoOff() {
+    int fd = echoFd.load();
+    // Continued in the background, a change of settings would stop the run again.
+    if (fd >= 0 && tcgetpgrp(fd) == getpgrp())
+        tcsetattr(fd, TCSANOW, &quietTerm);
 }

@@ -34,3 +34,6 @@ void restoreEcho() {
     if (h)
         SetConsoleMode(h, savedMode.load());
 }
+
+// A Windows console keeps its mode while the program waits.
+void reapplyEchoOff() {}

@@ -14,16 +14,41 @@ extern std::atomic<int> interruptRequested;
 // Set by the main loop once it has acted on the interrupt.
 extern std::atomic<int> interruptSeen;
 
-// Process exit status of a run ended by an interrupt.
+// Forgets that the run acted on an interrupt, as a run starts. A request that
+// came before the run stays: it ends the run as soon as it starts.
+void resetInterrupts();
+
+// While holdInterrupts is set (a firmware upload is on the wire) an interrupt
+// only adds one to heldInterrupts and never ends the process at once: the
+// upload decides between its pieces whether to stop.
+extern std::atomic<int> holdInterrupts;
+extern std::atomic<int> heldInterrupts;
+// A signal other than Ctrl-C that came while interrupts were held.
+extern std::atomic<int> heldEndSignal;
+
+// Ends holding: a signal held back meanwhile now asks the run to end. Main thread.
+void releaseHeldEndSignal();
+
+// Process exit status of a run ended by an interrupt when the signal is not
+// known (Windows' console events): 130, as for Ctrl-C.
 constexpr int interruptedExitStatus = 130;
 
-// Installs the handlers. Main thread, at start.
+// The signal behind the first request; 0 when none came or the platform has no
+// signal numbers.
+extern std::atomic<int> interruptSignal;
+
+// Exit status of a run ended by an interrupt: 128 plus the signal, as shells
+// report it (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
+int interruptExitStatus();
+
+// Installs the handlers. Main thread, first thing in main: a request that
+// arrives while they are being installed is held back, not lost.
 void installInterruptHandlers();
 
 // An interrupt that arrives just before the main thread starts reading the
 // console cannot cut that read short. The receiving thread calls this on every
-// pass until the main loop has seen the interrupt, to cut it short after all.
-// Any thread but the main one.
+// pass until the main loop has acted on the end of the run (see
+// mainThreadNeedsNudge), to cut it short after all. Any thread but the main one.
 void nudgeMainThread();
 
 // Keeps interrupts from being delivered to the calling thread, so that they

@@ -32,6 +32,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+        if (holdInterrupts) {
+            heldInterrupts.fetch_add(1);
+            return TRUE;
+        }
         if (interruptRequested.exchange(1) != 0) {
             restoreEcho();
             std::_Exit(interruptedExitStatus);
@@ -41,9 +45,13 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        // The process ends when this returns: hold it while the run closes the
-        // loom and writes its exit line, as after Ctrl-C.
-        interruptRequested = 1;
+        // The process ends when this returns: the run ends as after Ctrl-C (an
+        // upload stops at its next piece) while this holds the process until
+        // the loom is closed and the exit line written.
+        if (holdInterrupts)
+            heldInterrupts.fetch_add(1);
+        else
+            interruptRequested = 1;
         cutConsoleRead();
         if (runDone)
             WaitForSingleObject(runDone, closeHoldMs);

@@ -15,3 +15,10 @@ void setConsoleStreams(std::FILE* in, std::FILE* out);
 // printf to the console output.
 void conPrint(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
 void conFlush();
+
+// True when the console output is a terminal, where a line can be rewritten in place.
+bool conIsTerminal();
+
+// Makes the console show UTF-8 text (network names, "…") as it is: on Windows
+// it switches the console's output code page to UTF-8; elsewhere nothing. At start.
+void useUtf8Console();

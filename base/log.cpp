@@ -1,6 +1,8 @@
 #include "base/log.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -9,7 +11,20 @@
 namespace {
 
 std::mutex logMutex;
-std::FILE* logFile = nullptr; // guarded by logMutex
+std::FILE* logFile = nullptr;          // guarded by logMutex
+LogRefusal refusal = LogRefusal::none; // guarded by logMutex
+std::atomic<int> writeError{0};
+
+// Called under logMutex after every write. The log carries on after a failure
+// (space may come back); the first error is kept for the operator to be told.
+void noteWriteResult() {
+    if (!std::ferror(logFile))
+        return;
+    int err = errno != 0 ? errno : EIO;
+    std::clearerr(logFile);
+    int none = 0;
+    writeError.compare_exchange_strong(none, err);
+}
 
 void writeEntry(bool flush, const char* fmt, std::va_list args) {
     // Formatting happens outside the lock; a long entry (a firmware image is
@@ -37,6 +52,7 @@ void writeEntry(bool flush, const char* fmt, std::va_list args) {
     std::fwrite(text, 1, static_cast<size_t>(needed), logFile);
     if (flush)
         std::fflush(logFile);
+    noteWriteResult();
 }
 
 } // namespace
@@ -45,8 +61,20 @@ bool logOpen() {
     std::lock_guard<std::mutex> lock(logMutex);
     if (logFile)
         std::fclose(logFile);
-    logFile = std::fopen("Shedmate.log", "w");
+    writeError = 0;
+    logFile = openLogFile("Shedmate.log", refusal);
+    if (logFile)
+        refusal = LogRefusal::none;
     return logFile != nullptr;
+}
+
+LogRefusal logRefusal() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    return refusal;
+}
+
+int logWriteError() {
+    return writeError.load();
 }
 
 void logPrint(const char* fmt, ...) {
@@ -79,18 +107,24 @@ void logPrintFlushWithText(const char* text, size_t len, const char* fmt, ...) {
     std::fwrite(head, 1, headLen, logFile);
     std::fwrite(text, 1, len, logFile);
     std::fflush(logFile);
+    noteWriteResult();
 }
 
 void logFlush() {
     std::lock_guard<std::mutex> lock(logMutex);
-    if (logFile)
-        std::fflush(logFile);
+    if (!logFile)
+        return;
+    std::fflush(logFile);
+    noteWriteResult();
 }
 
 void logClose() {
     std::lock_guard<std::mutex> lock(logMutex);
-    if (logFile)
-        std::fclose(logFile);
+    if (!logFile)
+        return;
+    std::fflush(logFile);
+    noteWriteResult();
+    std::fclose(logFile);
     logFile = nullptr;
 }
 

@@ -4,16 +4,28 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "base/interrupt.h"
+
 std::atomic<int> appState{0};
 std::atomic<int> linkLost{0};
 std::atomic<int> loomClosed{0};
 std::atomic<int> exitStatus{0};
+std::atomic<int> runActive{0};
+std::atomic<int> endNoticed{0};
 
 namespace {
 std::mutex wakeMutex;
 std::condition_variable wakeCv;
 uint32_t generation = 0; // guarded by wakeMutex
 } // namespace
+
+void resetAppState() {
+    appState = 0;
+    linkLost = 0;
+    loomClosed = 0;
+    exitStatus = 0;
+    endNoticed = 0;
+}
 
 void wakeMainLoop() {
     {
@@ -40,4 +52,12 @@ void waitForStateChange(uint32_t seen, int timeoutMs) {
         wakeCv.wait(lock, changed);
     else
         wakeCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), changed);
+}
+
+bool runMustEnd() {
+    return interruptRequested || loomClosed || linkLost;
+}
+
+bool mainThreadNeedsNudge() {
+    return runActive && !endNoticed && runMustEnd();
 }

@@ -42,8 +42,9 @@ uint32_t stateGeneration();
 // timeoutMs < 0 waits without a bound. Main thread.
 void waitForStateChange(uint32_t seen, int timeoutMs);
 
-// Set by the receiving thread when it ends for any reason but closeLoom: the
-// loom is gone and the run must leave through the exit state.
+// Set when the link to the loom failed: the receiving thread ended for any
+// reason but closeLoom, or a write failed. The run must leave through the exit
+// state with status 1.
 extern std::atomic<int> linkLost;
 
 // Set when the controller closed the connection. The exit state it sets must
@@ -53,3 +54,21 @@ extern std::atomic<int> loomClosed;
 
 // The process exit status the run reports: 0 unless the run ended on a failure.
 extern std::atomic<int> exitStatus;
+
+// 1 while runShedmate runs: there is a main loop to wake.
+extern std::atomic<int> runActive;
+
+// Set by the main loop once it has acted on the end of the run.
+extern std::atomic<int> endNoticed;
+
+// True when the run must end whatever the operator answers: an interrupt, the
+// controller closed the connection, or the link was lost. A console read
+// returns at once then, with no answer. Any thread.
+bool runMustEnd();
+
+// True while the main loop has yet to act on runMustEnd(): it may be blocked
+// reading the console, so the receiving thread keeps nudging it. Any thread.
+bool mainThreadNeedsNudge();
+
+// Puts the state number and the flags above back as a run starts.
+void resetAppState();

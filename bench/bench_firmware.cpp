@@ -3,8 +3,9 @@
 // the same device work in a bare loop through the same library.
 //
 // Both are timed from the start of the upload to the device holding every
-// byte: shedmate from the file name typed at its prompt to the menu prompt it
-// shows once the last FT_Write has returned; the bare loop from its fopen to
+// byte: shedmate, its console on a terminal so the progress line is drawn, from
+// the file name (and the confirming "y") typed at its prompt to its last
+// progress line; the bare loop from its fopen to
 // its last FT_Write. Both read the file the same way (one fread into a fresh
 // buffer): the model only counts the image's bytes, so FT_Write alone costs
 // next to nothing and the file read is most of the work on both sides. The
@@ -19,8 +20,12 @@
 //   model-no-nul  an image without NUL bytes: shedmate logs what it sends as
 //                 text up to the first NUL, so here the whole image
 //
-// Run:  build/bench/bench_firmware [--runs 7]
+// Then "paced": the library taking bytes at an FT245R's rate (1 MB/s), the
+// upload's time against size / rate, and how often the progress line moved.
+//
+// Run:  build/bench/bench_firmware [--runs 7] [--paced-runs 1]
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -77,12 +82,21 @@ std::string commandFor(size_t n) {
     return "receivefirmware " + std::to_string(n) + "\r";
 }
 
-// One shedmate run: logs in, 'f', the file name; returns ms from typing the
-// name to the upload being complete.
-double programRun(const Case& c, const std::string& image) {
+// One shedmate run: logs in, 'f', the file name and "y" typed at once, its
+// console on a terminal so the progress line is rewritten in place; returns
+// ms from typing to the upload being complete.
+struct ProgramTiming {
+    double ms;
+    double reportedS; // the program's own "Firmware sent: N bytes in T s"
+    int rewrites;     // of the progress line
+    double longestGapMs;
+};
+
+ProgramTiming programRun(const Case& c, const std::string& image) {
     TempDir sockets;
     std::unique_ptr<ScriptedLoom> loom;
     ChildOptions options;
+    options.terminal = true;
     options.env = instantModel();
     options.env.insert(options.env.end(), c.env.begin(), c.env.end());
     if (c.socket) {
@@ -98,13 +112,18 @@ double programRun(const Case& c, const std::string& image) {
     child.type("f\n");
     child.waitFor("Firmware image file: ");
     uint64_t before = loom ? loom->wireBytes() : 0;
+    size_t outputBefore = child.output().size();
     Clock::time_point typed = Clock::now();
-    child.type(image + "\n");
+    child.type(image + "\ny\n");
     Clock::time_point done = Clock::now();
-    if (loom)
-        done = loom->waitWireBytes(before + commandFor(imageBytes).size() + imageBytes, 60000);
-    child.waitFor("bytesRead: " + std::to_string(imageBytes), 60000);
-    done = std::max(done, child.waitFor(menuPrompt, 60000));
+    if (loom) {
+        done = loom->waitWireBytes(before + commandFor(imageBytes).size() + imageBytes, 120000);
+        loom->send("<ready>\r\n");
+    }
+    done = std::max(done, child.waitFor("100 %", 120000));
+    child.waitFor("Firmware sent: ", 60000);
+    child.waitFor("the loom acknowledged it.", 60000);
+    child.waitFor(menuPrompt, 60000);
     child.type("q\n");
     if (int status = child.waitExit(); status != 0)
         throw Failure("shedmate exited with status " + std::to_string(status));
@@ -113,7 +132,20 @@ double programRun(const Case& c, const std::string& image) {
         throw Failure("the log shows no image sent");
     if (!loom && log.find("receivefirmware") == std::string::npos)
         throw Failure("the log shows no receivefirmware");
-    return msBetween(typed, done);
+
+    ProgramTiming t{msBetween(typed, done), 0, 0, 0};
+    const std::string& out = child.output();
+    size_t sentAt = out.find("Firmware sent: ", outputBefore);
+    t.reportedS = std::stod(out.substr(out.find(" bytes in ", sentAt) + 10));
+    Clock::time_point last = typed;
+    for (size_t at = out.find("\r\t", outputBefore); at < sentAt; at = out.find("\r\t", at + 1)) {
+        Clock::time_point when = child.arrivedAt(at);
+        if (t.rewrites > 0)
+            t.longestGapMs = std::max(t.longestGapMs, msBetween(last, when));
+        last = when;
+        ++t.rewrites;
+    }
+    return t;
 }
 
 BareTiming bareRun(const Case& c, const std::string& image) {
@@ -164,7 +196,7 @@ double runCase(const Case& c, const std::string& dir, int runs) {
     std::vector<double> program, bare, freads, writes;
     BareTiming last{};
     for (int i = 0; i < runs; ++i) {
-        program.push_back(programRun(c, image));
+        program.push_back(programRun(c, image).ms);
         last = bareRun(c, image);
         bare.push_back(last.totalMs);
         freads.push_back(last.freadMs);
@@ -208,6 +240,29 @@ int body(int argc, char** argv) {
         ratios.push_back(runCase(c, dir.path(), runs));
     std::printf("verdict: %s (ratio %.2f in the model case; target at least %.1f)\n",
                 ratios[0] >= targetRatio ? "PASS" : "FAIL", ratios[0], targetRatio);
+
+    // At an FT245R's rate the upload takes what the bytes take, and the
+    // progress line keeps moving.
+    int pacedRuns = static_cast<int>(option(argc, argv, "--paced-runs", 1));
+    const Case paced{"paced", {{"SHEDMATE_VLOOM_BYTES_PER_S", "1000000"}}, false, false};
+    std::string image = dir.path() + "/image.bin";
+    const double expectedS = static_cast<double>(imageBytes) / 1e6;
+    bool pacedOk = true;
+    std::printf("case paced (the library's FT_Write takes 1 000 000 bytes/s; expected %.2f s)\n",
+                expectedS);
+    for (int i = 0; i < pacedRuns; ++i) {
+        ProgramTiming t = programRun(paced, image);
+        double off = (t.reportedS - expectedS) / expectedS * 100.0;
+        double perSecond = t.rewrites / (t.ms / 1000.0);
+        std::printf(
+            "  upload %.2f s as the program reports it (%+.1f %%), %.2f s typed -> last "
+            "byte; progress line rewritten %d times, %.1f per second, longest gap %.0f ms\n",
+            t.reportedS, off, t.ms / 1000.0, t.rewrites, perSecond, t.longestGapMs);
+        pacedOk = pacedOk && std::abs(off) <= 5.0 && t.longestGapMs <= 500.0;
+    }
+    std::printf("verdict: %s (paced upload within 5 %% of size / rate, progress at least twice a "
+                "second)\n",
+                pacedOk ? "PASS" : "FAIL");
     return 0;
 }
 

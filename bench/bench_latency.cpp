@@ -24,7 +24,7 @@
 
 #include "base/log.h"
 #include "link/connection.h"
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "link/reader.h"
 #include "scripted_loom.h"
 #include "support.h"
@@ -93,12 +93,23 @@ FT_STATUS waitForRx(FT_HANDLE, uint32_t timeoutMs) {
     return FT_OK;
 }
 
-const Driver withEvent = {"bench (event)", listDevices, listInfo,  openDevice,
-                          setTimeouts,     getStatus,   readBytes, writeBytes,
-                          closeDevice,     waitForRx,   nullptr};
-const Driver withoutEvent = {"bench (polling)", listDevices, listInfo,  openDevice,
-                             setTimeouts,       getStatus,   readBytes, writeBytes,
-                             closeDevice,       nullptr,     nullptr};
+constexpr Driver benchDriver(const char* name, FT_STATUS (*wait)(FT_HANDLE, uint32_t)) {
+    return {
+        .name = name,
+        .createDeviceInfoList = listDevices,
+        .getDeviceInfoList = listInfo,
+        .open = openDevice,
+        .setTimeouts = setTimeouts,
+        .getStatus = getStatus,
+        .read = readBytes,
+        .write = writeBytes,
+        .close = closeDevice,
+        .waitForRx = wait,
+        .setLatencyTimer = nullptr,
+    };
+}
+constexpr Driver withEvent = benchDriver("bench (event)", waitForRx);
+constexpr Driver withoutEvent = benchDriver("bench (polling)", nullptr);
 
 void push(const std::string& bytes) {
     {

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-benchmarks=(bench_startup bench_latency bench_idle_cpu bench_firmware bench_memory)
+benchmarks=(bench_startup bench_latency bench_idle_cpu bench_firmware bench_memory bench_reader_spin)
 if [[ -n "${BUILD_DIR:-}" ]]; then
     cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$BUILD_DIR" -j2 --target "${benchmarks[@]}" >/dev/null

@@ -4,15 +4,12 @@
 // sent from here.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
-#include <vector>
 
+#include "peer/script_peer.h"
 #include "support.h"
 
 namespace bench {
@@ -20,13 +17,12 @@ namespace bench {
 class ScriptedLoom {
   public:
     explicit ScriptedLoom(const std::string& socketPath);
-    ~ScriptedLoom();
     ScriptedLoom(const ScriptedLoom&) = delete;
     ScriptedLoom& operator=(const ScriptedLoom&) = delete;
 
-    const std::string& socketPath() const { return socketPath_; }
+    const std::string& socketPath() const { return peer_.socketPath(); }
     // The environment entry that points the library at this socket.
-    std::pair<std::string, std::string> envEntry() const;
+    std::pair<std::string, std::string> envEntry() const { return peer_.envEntry(); }
 
     // Takes the library's connection (made in FT_Open).
     void accept(int timeoutMs = 10000);
@@ -38,7 +34,7 @@ class ScriptedLoom {
     // Waits until at least n bytes have been written in all; returns when the
     // frame that reached n had arrived whole.
     Clock::time_point waitWireBytes(uint64_t n, int timeoutMs = 10000);
-    uint64_t wireBytes();
+    uint64_t wireBytes() { return peer_.wireBytes(); }
 
     // Bytes for the program, read as one piece; returns the time just before
     // they went into the socket.
@@ -53,24 +49,9 @@ class ScriptedLoom {
     void reportStatus();
 
   private:
-    void readFrames();
+    [[noreturn]] void fail();
 
-    std::string socketPath_;
-    int listenFd_ = -1;
-    int fd_ = -1;
-    std::thread reader_;
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::string wire_; // guarded by mutex_, as is all below
-    std::vector<std::pair<size_t, Clock::time_point>> arrivals_; // end of each kept frame
-    size_t cursor_ = 0;
-    uint64_t wireBytes_ = 0;
-    Clock::time_point lastArrival_;
-    uint32_t sent_ = 0;
-    uint32_t drained_ = 0;
-    bool closed_ = false;
-    bool ended_ = false;
+    peer::ScriptPeer peer_;
 };
 
 } // namespace bench

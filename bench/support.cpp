@@ -12,13 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace bench {
 
@@ -42,17 +39,7 @@ std::vector<std::pair<std::string, std::string>> instantModel() {
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-int msLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
+using peer::readFile;
 
 std::string visible(std::string_view text) {
     std::string out;
@@ -97,187 +84,45 @@ TempDir::~TempDir() {
 }
 
 Child::Child(const ChildOptions& options) {
-    // Typing to a child that already ended must be an error, not our end.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    std::vector<std::string> env;
-    std::string libraryPath = vloomDir();
-    for (char** e = environ; *e; ++e) {
-        std::string_view entry = *e;
-        if (entry.rfind("SHEDMATE_VLOOM_", 0) == 0)
-            continue;
-        if (entry.rfind("LD_LIBRARY_PATH=", 0) == 0) {
-            if (entry.size() > 16)
-                libraryPath += ":" + std::string(entry.substr(16));
-            continue;
-        }
-        env.emplace_back(entry);
-    }
-    env.push_back("LD_LIBRARY_PATH=" + libraryPath);
-    for (size_t i = 0; i < options.env.size(); ++i) {
-        const std::string& name = options.env[i].first;
-        // getenv takes the first of equal names; the last one given must win.
-        bool overridden =
-            std::any_of(options.env.begin() + static_cast<long>(i) + 1, options.env.end(),
-                        [&](const auto& later) { return later.first == name; });
-        if (!overridden)
-            env.push_back(name + "=" + options.env[i].second);
-    }
-    std::vector<char*> envp;
-    for (std::string& entry : env)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-        throw Failure(std::string("pipe: ") + std::strerror(errno));
-
-    // posix_spawn shares our memory until exec instead of copying page tables,
-    // so the start measured is the child's, not ours.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::string errPath = workDir() + "/stderr.txt";
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addchdir_np(&actions, workDir().c_str());
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-
-    std::string exe = options.executable;
-    std::vector<std::string> args = options.args;
-    std::vector<char*> argv{exe.data()};
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    started_ = Clock::now();
-    int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdinFd_ = in[1];
-    stdoutFd_ = out[0];
-    if (rc != 0) {
-        // No destructor runs for a constructor that throws.
-        ::close(stdinFd_);
-        ::close(stdoutFd_);
-        throw Failure("cannot start " + exe + ": " + std::strerror(rc));
-    }
-}
-
-Child::~Child() {
-    if (running()) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    if (stdinFd_ >= 0)
-        ::close(stdinFd_);
-    if (stdoutFd_ >= 0)
-        ::close(stdoutFd_);
+    peer::ProgramOptions start;
+    start.executable = options.executable;
+    start.args = options.args;
+    start.workDir = workDir();
+    start.vloomDir = vloomDir();
+    start.env = options.env;
+    start.terminal = options.terminal;
+    std::string error;
+    if (!program_.start(start, error))
+        throw Failure(error);
 }
 
 void Child::type(std::string_view text) {
-    while (!text.empty()) {
-        ssize_t put = ::write(stdinFd_, text.data(), text.size());
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            throw Failure("cannot type to shedmate: its input is closed" + tail());
-        text.remove_prefix(static_cast<size_t>(put));
-    }
-}
-
-bool Child::readSome(Clock::time_point deadline) {
-    if (outputEnded_)
-        return false;
-    for (;;) {
-        pollfd p{stdoutFd_, POLLIN, 0};
-        int ready = ::poll(&p, 1, msLeft(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready == 0)
-            throw Failure("timed out waiting for shedmate" + tail());
-        char buffer[65536];
-        ssize_t got = ::read(stdoutFd_, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            outputEnded_ = true;
-            return false;
-        }
-        output_.append(buffer, static_cast<size_t>(got));
-        lastRead_ = Clock::now();
-        return true;
-    }
-}
-
-void Child::drain() {
-    for (;;) {
-        pollfd p{stdoutFd_, POLLIN, 0};
-        if (outputEnded_ || ::poll(&p, 1, 0) <= 0 ||
-            !readSome(Clock::now() + std::chrono::seconds(1)))
-            return;
-    }
+    if (!program_.type(text))
+        throw Failure("cannot type to shedmate: its input is closed" + tail());
 }
 
 Clock::time_point Child::waitFor(std::string_view needle, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        size_t at = output_.find(needle, cursor_);
-        if (at != std::string::npos) {
-            cursor_ = at + needle.size();
-            return lastRead_;
-        }
-        if (!readSome(deadline))
-            throw Failure("shedmate's output ended before \"" + visible(needle) + "\"" + tail());
-    }
+    Clock::time_point at;
+    if (!program_.waitOutput(needle, timeoutMs, &at))
+        throw Failure("shedmate never showed \"" + visible(needle) + "\"" + tail());
+    return at;
 }
 
 int Child::waitExit(int timeoutMs, rusage* usage) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    try {
-        while (readSome(deadline)) {
-        }
-    } catch (const Failure&) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        reaped_ = true;
-        throw;
-    }
-    for (;;) {
-        int status = 0;
-        rusage ru{};
-        pid_t done = ::wait4(pid_, &status, WNOHANG, &ru);
-        if (done == pid_) {
-            reaped_ = true;
-            if (usage)
-                *usage = ru;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (Clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            reaped_ = true;
-            throw Failure("shedmate did not exit" + tail());
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    int status = 0;
+    if (!program_.waitExit(timeoutMs, &status, usage))
+        throw Failure("shedmate did not exit" + tail());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string Child::log() const {
     return readFile(workDir() + "/Shedmate.log");
 }
 
-std::string Child::tail() const {
-    std::string shown = output_.size() > 600 ? output_.substr(output_.size() - 600) : output_;
-    std::string err = readFile(workDir() + "/stderr.txt");
+std::string Child::tail() {
+    std::string out = program_.output();
+    std::string shown = out.size() > 600 ? out.substr(out.size() - 600) : out;
+    std::string err = program_.stderrText();
     return "\n--- console output (end):\n" + visible(shown) +
            (err.empty() ? "" : "\n--- stderr:\n" + err);
 }

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "peer/program.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -51,53 +53,46 @@ struct ChildOptions {
     // Added to the environment after every inherited SHEDMATE_VLOOM_* is removed;
     // of two equal names the later wins.
     std::vector<std::pair<std::string, std::string>> env;
+    // The console output on a terminal (a pseudo-terminal) instead of a pipe.
+    bool terminal = false;
 };
 
 // shedmate started as a technician starts it, in a working folder of its own,
-// with the virtual loom's folder first on LD_LIBRARY_PATH.
+// with the virtual loom's folder first on LD_LIBRARY_PATH (peer::Program).
 class Child {
   public:
     explicit Child(const ChildOptions& options = {});
-    ~Child(); // kills a child still running
+    ~Child() = default; // kills a child still running
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Taken just before the fork.
-    Clock::time_point started() const { return started_; }
-    pid_t pid() const { return pid_; }
+    // Taken just before the spawn.
+    Clock::time_point started() const { return program_.started(); }
+    pid_t pid() const { return program_.pid(); }
     const std::string& workDir() const { return dir_.path(); }
 
     void type(std::string_view text);
-    // Reads the console output until needle shows up after the previous match;
-    // returns when the latest read returned: the one that completed the needle
-    // unless an earlier wait had already read it. Throws on time-out or end of
+    // Waits for needle in the console output after the previous match; returns
+    // when the read that completed it returned. Throws on time-out or end of
     // output.
     Clock::time_point waitFor(std::string_view needle, int timeoutMs = 10000);
-    // Reads what output has arrived, without waiting.
-    void drain();
-    // Reads and drops output until it ends, then reaps the child. Throws on
-    // time-out (the child is killed).
+    // Output is collected as it comes; nothing to do.
+    void drain() {}
+    // Waits for the child to end and reaps it. Throws on time-out (the child is
+    // killed).
     int waitExit(int timeoutMs = 10000, rusage* usage = nullptr);
-    bool running() const { return pid_ > 0 && !reaped_; }
+    bool running() { return program_.running(); }
 
-    const std::string& output() const { return output_; }
+    std::string output() { return program_.output(); }
+    // When the byte at `index` of output() arrived: the end of the read that brought it.
+    Clock::time_point arrivedAt(size_t index) { return program_.arrivedAt(index); }
     std::string log() const;
 
   private:
-    // False at the end of the output; throws when the deadline passes.
-    bool readSome(Clock::time_point deadline);
-    std::string tail() const;
+    std::string tail();
 
     TempDir dir_;
-    Clock::time_point started_;
-    pid_t pid_ = -1;
-    int stdinFd_ = -1;
-    int stdoutFd_ = -1;
-    bool reaped_ = false;
-    bool outputEnded_ = false;
-    std::string output_;
-    size_t cursor_ = 0;
-    Clock::time_point lastRead_;
+    peer::Program program_;
 };
 
 // CPU time of the whole process (every thread) from /proc/<pid>/stat, in

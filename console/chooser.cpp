@@ -1,25 +1,28 @@
 #include "console/chooser.h"
 
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <thread>
 
+#include "base/clock.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
-#include "console/editors.h"
+#include "base/text.h"
 #include "console/input.h"
+#include "console/notices.h"
 #include "link/queue.h"
 #include "protocol/settings.h"
 
 int scanSettleMs = 500;
+int scanGiveUpMs = 10000;
 
 namespace {
 
 constexpr size_t passphraseChars = 48;
+
+// A Ctrl-C during the scan wait is noticed within this time.
+constexpr int scanPollMs = 20;
 
 // The list as printed: the operator's number picks what they saw, even when a
 // late scan reply rewrites the table while they type.
@@ -40,6 +43,55 @@ ScanList snapshotScan() {
     return list;
 }
 
+bool runEnding() {
+    return runMustEnd();
+}
+
+// At least scanSettleMs, then until the controller has acknowledged the scan
+// or scanGiveUpMs have passed. False when the scan had not finished.
+bool waitForScan(uint32_t started) {
+    for (;;) {
+        uint32_t seen = stateGeneration();
+        showLoomErrors();
+        uint32_t waited = tickCount() - started;
+        bool finished = scanState == scanIdle;
+        if (runEnding())
+            return finished;
+        if (finished && waited >= static_cast<uint32_t>(scanSettleMs))
+            return true;
+        if (waited >= static_cast<uint32_t>(scanGiveUpMs))
+            return finished;
+        waitForStateChange(seen, scanPollMs);
+    }
+}
+
+// Asks until a passphrase the loom can take is typed; an empty line or end of
+// input gives up. No part of a refused passphrase is shown or logged.
+bool askPassphrase(Line& passphrase) {
+    // Asked again, the prompt follows the line that said why.
+    for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
+        conPrint("%s", prompt);
+        if (!readSecret(passphrase))
+            return false;
+        if (passphrase.tooLong)
+            continue;
+        if (passphrase.len == 0) {
+            conPrint("\n\tNo passphrase: the network is not changed.\n");
+            return false;
+        }
+        if (passphrase.len > passphraseChars) {
+            conPrint("\n\tA passphrase may be at most %d characters; type it again, or press "
+                     "Enter to cancel.\n",
+                     static_cast<int>(passphraseChars));
+        } else if (unsafeForLoom(passphrase.text)) {
+            reportUnsafeValue();
+        } else {
+            return true;
+        }
+        wipeLine(passphrase);
+    }
+}
+
 void choose(const NetInfo& entry) {
     LoomSettings& s = loomSettings;
     if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
@@ -52,16 +104,11 @@ void choose(const NetInfo& entry) {
         return;
     }
 
-    conPrint("\n\tThe network you have chosen (%s) requires a passphrase", entry.ssid);
-    conPrint("\n\tPassphrase: ");
-    char passphrase[passphraseChars + 2];
-    // A passphrase that cannot be read is empty; the next prompt then meets the
-    // same end of input and quits.
-    if (!readSecret(passphrase, passphraseChars) && interruptRequested)
-        return;
-    stripNewline(passphrase);
-    if (unsafeForLoom(passphrase)) {
-        reportUnsafeValue();
+    conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
+             consoleSafe(entry.ssid).c_str());
+    Line passphrase;
+    if (!askPassphrase(passphrase)) {
+        wipeLine(passphrase);
         return;
     }
     {
@@ -69,9 +116,11 @@ void choose(const NetInfo& entry) {
         copyField(s.ssid, entry.ssid);
         s.wifiConfigChanged = 1;
         copyField(s.encryption, entry.encrypt);
-        copyField(s.passphrase, passphrase);
+        copyField(s.passphrase, passphrase.text);
     }
+    wipeLine(passphrase);
     logPrint("set ssid: %s\n", entry.ssid);
+    // An empty answer cancelled above, so there always is a passphrase to mask.
     logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
              passphraseMask.data());
 }
@@ -79,22 +128,38 @@ void choose(const NetInfo& entry) {
 } // namespace
 
 void chooseNetwork() {
+    uint32_t started = tickCount();
+    conPrint("\tScanning for networks\u2026\n");
+    conFlush();
     queueMsg("<wifiscan/>");
-    std::this_thread::sleep_for(std::chrono::milliseconds(scanSettleMs));
+    bool finished = waitForScan(started);
+    // The main loop acts on whatever ends the run.
+    if (runEnding())
+        return;
 
     ScanList list = snapshotScan();
-    conPrint("\tAvailable networks:\n");
-    for (int k = 1; k <= list.count; ++k)
-        conPrint("\t\t[%d] %s\n", k, list.entries[k - 1].ssid);
+    if (!finished)
+        conPrint("\tThe scan has not finished yet; the list may be incomplete.\n");
+    if (list.count == 0) {
+        conPrint("\tNo networks found.\n");
+    } else {
+        conPrint("\tAvailable networks:\n");
+        for (int k = 1; k <= list.count; ++k)
+            conPrint("\t\t[%d] %s\n", k, consoleSafe(list.entries[k - 1].ssid).c_str());
+    }
     conPrint("\tOr enter 'a' for apply, or 'q' for quit, or 's' for scan: ");
 
-    char answer[4];
-    if (!readAnswer(answer, 3)) {
+    Line answer;
+    if (!readAnswer(answer)) {
         logInputEnded("chooseNetwork()");
         setAppState(state::quit);
         return;
     }
-    switch (answer[0]) {
+    if (answer.tooLong) {
+        setAppState(state::showStatus);
+        return;
+    }
+    switch (answer.text[0]) {
     case 'q':
         setAppState(state::quit);
         return;
@@ -108,12 +173,12 @@ void chooseNetwork() {
     default:
         break;
     }
-    if (std::isdigit(static_cast<unsigned char>(answer[0]))) {
-        int k = std::atoi(answer);
+    if (std::isdigit(static_cast<unsigned char>(answer.text[0]))) {
+        int k = answerNumber(answer.text);
         if (k >= 1 && k <= list.count)
             choose(list.entries[k - 1]);
     } else {
-        conPrint("\n\tCommand not understood: %s\n", answer);
+        reportNotUnderstood(answer);
     }
     setAppState(state::showStatus);
 }

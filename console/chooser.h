@@ -5,6 +5,8 @@
 // pick a network and type its passphrase. Main thread.
 void chooseNetwork();
 
-// How long the chooser gives the controller to answer its scan before listing
-// what it has (tests and fuzzers shorten it).
+// The chooser waits at least scanSettleMs for the controller's scan, then until
+// the controller has acknowledged it, but no longer than scanGiveUpMs in all
+// (tests and fuzzers shorten both).
 extern int scanSettleMs;
+extern int scanGiveUpMs;

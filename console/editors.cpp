@@ -11,31 +11,39 @@
 
 namespace {
 
-// A name or address is at most 32 characters; the buffer leaves room for the
-// line end that a shorter line brings with it.
+// The most a loom name or a static address may hold.
 constexpr size_t editChars = 32;
 
-void editText(const char* prompt, char* field, size_t cap, std::atomic<int>& flag,
+void editText(const char* prompt, const char* what, char* field, size_t cap, std::atomic<int>& flag,
               const char* logFormat) {
-    char line[50];
+    Line line;
     conPrint("%s", prompt);
-    if (!readAnswer(line, editChars)) {
+    if (!readAnswer(line)) {
         logInputEnded("editor");
         setAppState(state::quit);
         return;
     }
-    stripNewline(line);
-    if (unsafeForLoom(line)) {
+    if (line.tooLong) {
+        setAppState(state::showStatus);
+        return;
+    }
+    if (line.len > editChars) {
+        conPrint("\n\tNot changed: %s may be at most %d characters.\n", what,
+                 static_cast<int>(editChars));
+        setAppState(state::showStatus);
+        return;
+    }
+    if (unsafeForLoom(line.text)) {
         reportUnsafeValue();
         setAppState(state::showStatus);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
-        copyBounded(field, cap, line, sizeof line);
+        copyBounded(field, cap, line.text, line.len);
         flag = 1;
     }
-    logPrint(logFormat, line);
+    logPrint(logFormat, line.text);
     setAppState(state::showStatus);
 }
 
@@ -54,12 +62,12 @@ void toggle(char* field, size_t cap, std::atomic<int>& flag, const char* on, con
 } // namespace
 
 void editLoomName() {
-    editText("\n\tNew Loom Name: ", loomSettings.hostname, sizeof loomSettings.hostname,
-             loomSettings.hostnameChanged, "set hostname: %s\n");
+    editText("\n\tNew Loom Name: ", "a loom name", loomSettings.hostname,
+             sizeof loomSettings.hostname, loomSettings.hostnameChanged, "set hostname: %s\n");
 }
 
 void editStaticAddress() {
-    editText("\n\tNew Static Address: ", loomSettings.staticAddress,
+    editText("\n\tNew Static Address: ", "a static address", loomSettings.staticAddress,
              sizeof loomSettings.staticAddress, loomSettings.staticChanged,
              "set static address: %s\n");
 }

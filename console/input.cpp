@@ -1,31 +1,76 @@
 #include "console/input.h"
 
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/echo.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
+#include "base/state.h"
+#include "base/text.h"
 
-bool readAnswer(char* buf, size_t maxChars) {
-    std::memset(buf, 0, maxChars + 1);
+namespace {
+
+bool endOfAnswer(Line& line) {
+    line.len = 0;
+    line.text[0] = '\0';
+    return false;
+}
+
+} // namespace
+
+bool readAnswer(Line& line) {
+    line.len = 0;
+    line.tooLong = false;
+    line.text[0] = '\0';
     conFlush();
-    bool got = std::fgets(buf, static_cast<int>(maxChars + 1), conIn()) != nullptr;
-    // An empty read may be an interrupt whose handler has not run yet.
-    if (!got)
-        interruptCutRead(conIn());
-    // A Ctrl-C cuts the read short; whatever it left behind is not an answer.
-    if (!got || interruptRequested) {
-        buf[0] = '\0';
-        return false;
+    std::FILE* in = conIn();
+    bool any = false;
+    // A Ctrl-C, or the loom leaving, cuts the read short (or spares it);
+    // whatever it left behind is not an answer.
+    if (runMustEnd())
+        return endOfAnswer(line);
+    for (;;) {
+        int c = std::getc(in);
+        // An empty read may be an interrupt whose handler has not run yet.
+        if (c == EOF)
+            interruptCutRead(in);
+        if (runMustEnd())
+            return endOfAnswer(line);
+        if (c == EOF) {
+            if (!any || std::ferror(in))
+                return endOfAnswer(line);
+            break;
+        }
+        any = true;
+        if (c == '\n')
+            break;
+        // A NUL would cut the answer short wherever it is used.
+        if (c == '\0')
+            continue;
+        if (line.len < maxLineChars)
+            line.text[line.len++] = static_cast<char>(c);
+        else
+            line.tooLong = true;
+    }
+    while (line.len > 0 && line.text[line.len - 1] == '\r')
+        --line.len;
+    line.text[line.len] = '\0';
+    if (line.tooLong) {
+        wipeLine(line);
+        conPrint("\n\tThat line was longer than %d characters and was ignored.\n",
+                 static_cast<int>(maxLineChars));
     }
     return true;
 }
 
-bool readSecret(char* buf, size_t maxChars) {
+bool readSecret(Line& line) {
     conFlush();
     EchoOff echoOff(conIn());
-    bool ok = readAnswer(buf, maxChars);
+    bool ok = readAnswer(line);
     if (echoOff.active()) {
         conPrint("\n");
         conFlush();
@@ -33,8 +78,16 @@ bool readSecret(char* buf, size_t maxChars) {
     return ok;
 }
 
+void wipeLine(Line& line) {
+    // Through a volatile pointer, so the stores are not dropped as dead.
+    volatile char* p = line.text;
+    for (size_t i = 0; i < sizeof line.text; ++i)
+        p[i] = '\0';
+    line.len = 0;
+}
+
 void logInputEnded(const char* where) {
-    if (!interruptRequested)
+    if (!runMustEnd())
         logPrint("%s: end of input, quitting\n", where);
 }
 
@@ -44,4 +97,17 @@ bool unsafeForLoom(const char* text) {
 
 void reportUnsafeValue() {
     conPrint("\n\tNot changed: a value may not contain a double quote (\") or '>'.\n");
+}
+
+int answerNumber(const char* text) {
+    long n = std::strtol(text, nullptr, 10);
+    if (n > INT_MAX)
+        return INT_MAX;
+    if (n < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(n);
+}
+
+void reportNotUnderstood(const Line& answer) {
+    conPrint("\n\tCommand not understood: %s\n\n", consoleSafe(answer.text).c_str());
 }

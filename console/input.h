@@ -3,16 +3,30 @@
 
 #include <cstddef>
 
-// Reads one answer as fgets does: at most maxChars characters, the line end
-// included when the line is shorter; what is left of a longer line answers the
-// next prompt. buf must hold maxChars + 1 bytes and is cleared first. Returns
-// false at end of input, on a read error or when an interrupt cut the read
-// short, with buf empty. Main thread.
-bool readAnswer(char* buf, size_t maxChars);
+// The longest line taken as an answer; a longer one is read to its end and
+// thrown away.
+constexpr size_t maxLineChars = 4096;
+
+// One line as the operator typed it, without its line end ("\n", "\r\n").
+struct Line {
+    char text[maxLineChars + 1];
+    size_t len;
+    // The line was longer than maxLineChars: it was read to its end and thrown
+    // away (text is empty), and a console line said so.
+    bool tooLong;
+};
+
+// Reads one whole line, so nothing typed ever answers a later prompt. A last
+// line without a line end counts. Returns false at end of input, on a read
+// error or when an interrupt cut the read short, with the line empty. Main thread.
+bool readAnswer(Line& line);
 
 // Like readAnswer, without echo when the console input is a terminal (the
 // operator's Enter is then not shown either, so a line end is printed after it).
-bool readSecret(char* buf, size_t maxChars);
+bool readSecret(Line& line);
+
+// Overwrites a line that held a secret.
+void wipeLine(Line& line);
 
 // True when text holds a character the loom's messages cannot carry (a double
 // quote ends an attribute, ">" ends a message). Such a value is refused.
@@ -21,6 +35,13 @@ bool unsafeForLoom(const char* text);
 // Logs why a dialog quits when its read failed: end of input, unless an
 // interrupt cut the read short (the main loop logs that itself).
 void logInputEnded(const char* where);
+
+// The number an answer begins with, as atoi reads it (blanks, a sign, digits),
+// without atoi's overflow: a number beyond int's range comes out as INT_MAX or INT_MIN.
+int answerNumber(const char* text);
+
+// "Command not understood: " with the answer and its line end, made safe to print.
+void reportNotUnderstood(const Line& answer);
 
 // Prints the one-line refusal for a value unsafeForLoom rejected.
 void reportUnsafeValue();

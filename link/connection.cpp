@@ -1,6 +1,12 @@
 #include "link/connection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -9,6 +15,9 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/text.h"
+#include "link/driver.h"
+#include "link/ft_status.h"
 #include "link/reader.h"
 
 namespace {
@@ -17,6 +26,44 @@ std::thread readerThread;
 std::atomic<bool> abandoned{false};
 
 constexpr char loomDescription[] = "FT245R USB FIFO";
+
+// How long FT_Close may take before it is left to the end of the process.
+constexpr int closeBoundMs = 1000;
+
+// FT_Close on a thread of its own, waited for at most closeBoundMs: a driver
+// stuck in it must not hold the exit up. True when it returned in time.
+bool closeWithin(FT_HANDLE handle, int boundMs) {
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    const Driver* d = &driver();
+    std::thread closer;
+    try {
+        closer = std::thread([d, handle, done] {
+            d->close(handle);
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->done = true;
+            done->cv.notify_all();
+        });
+    } catch (const std::system_error&) {
+        d->close(handle);
+        return true;
+    }
+    bool returned;
+    {
+        std::unique_lock<std::mutex> lock(done->mutex);
+        returned =
+            done->cv.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return done->done; });
+    }
+    if (returned)
+        closer.join();
+    else
+        closer.detach();
+    return returned;
+}
 
 void logDevice(int index, const DeviceInfoNode& node) {
     // The driver's strings are fixed arrays that need not be terminated.
@@ -32,8 +79,8 @@ void logDevice(int index, const DeviceInfoNode& node) {
     logPrint("  Type=0x%x\n", static_cast<unsigned>(node.Type));
     logPrint("  ID=0x%x\n", static_cast<unsigned>(node.ID));
     logPrint("  LocId=0x%x\n", static_cast<unsigned>(node.LocId));
-    logPrint("  SerialNumber=%s\n", serial);
-    logPrint("  Description=%s\n", description);
+    logPrint("  SerialNumber=%s\n", printableText(serial).c_str());
+    logPrint("  Description=%s\n", printableText(description).c_str());
     logPrint("  ftHandle=0x%llx\n",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(node.ftHandle)));
 }
@@ -44,12 +91,35 @@ bool describesLoom(const DeviceInfoNode& node) {
     return description.find(loomDescription) != std::string_view::npos;
 }
 
+std::string_view fixedText(const char* text, size_t cap) {
+    return std::string_view(text, strnlen(text, cap));
+}
+
+// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the tty
+// path when the back end named the device.
+void sayWhichDevice(const DeviceInfoNode* node) {
+    std::string which = consoleSafe(openedDeviceName());
+    if (which.empty() && node) {
+        which = consoleSafe(fixedText(node->Description, sizeof node->Description));
+        std::string serial = consoleSafe(fixedText(node->SerialNumber, sizeof node->SerialNumber));
+        if (!serial.empty())
+            which += (which.empty() ? "serial " : ", serial ") + serial;
+    }
+    if (which.empty())
+        conPrint("Connecting to the loom\u2026\n");
+    else
+        conPrint("Connecting to the loom (%s)\u2026\n", which.c_str());
+    conFlush();
+}
+
 } // namespace
 
 FT_STATUS openDevice() {
     const Driver& d = driver();
     DWORD numDevs = 0;
     int chosen = 0;
+    DeviceInfoNode chosenNode{};
+    bool listedChosen = false;
 
     FT_STATUS status = d.createDeviceInfoList(&numDevs);
     if (status == FT_OK)
@@ -80,19 +150,27 @@ FT_STATUS openDevice() {
                 if (describesLoom(list[i]))
                     chosen = static_cast<int>(i);
             }
+            if (listed > 0) {
+                chosenNode = list[static_cast<size_t>(chosen)];
+                listedChosen = true;
+            }
         }
     }
 
     FT_HANDLE handle = nullptr;
+    nameOpenedDevice("");
     status = d.open(chosen, &handle);
     if (status != FT_OK) {
-        conPrint("ERROR: FT_Open returned: %d\n", static_cast<int>(status));
+        conPrint("ERROR: FT_Open returned: %d (%s: %s)\n", static_cast<int>(status),
+                 ftStatusName(status), ftStatusReason(status));
         conFlush();
         ftHandle = nullptr;
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
+        sayWhichDevice(listedChosen ? &chosenNode : nullptr);
     }
+    nameOpenedDevice("");
     return status;
 }
 
@@ -137,8 +215,12 @@ void closeLoom() {
         logPrint("Server: thread terminated %d\n", msSinceStart());
     }
     FT_HANDLE handle = ftHandle.exchange(nullptr);
-    if (handle && !abandoned)
-        driver().close(handle);
+    if (handle && !abandoned && !closeWithin(handle, closeBoundMs)) {
+        abandoned = true;
+        logPrintFlush("closeLoom(): FT_Close did not return within %d ms; left to the end of "
+                      "the process\n",
+                      closeBoundMs);
+    }
 }
 
 bool readerAbandoned() {

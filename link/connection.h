@@ -16,10 +16,12 @@ FT_STATUS openDevice();
 // thread cannot be started). Main thread, once.
 FT_STATUS openLoom();
 
-// Stops the receiving thread (waiting at most 200 ms) and closes the device.
+// Stops the receiving thread (waiting at most 200 ms) and closes the device
+// (waiting at most 1 s for FT_Close).
 // Main thread.
 void closeLoom();
 
-// True when closeLoom had to leave a receiving thread stuck in a driver call.
+// True when closeLoom had to leave a receiving thread, or FT_Close, stuck in a
+// driver call.
 // The process must then end without running static destructors under it.
 bool readerAbandoned();

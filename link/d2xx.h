@@ -1,9 +1,7 @@
-// FTDI D2XX types, written from FTDI's public programmer's guide, and the table
-// of driver operations the program calls.
-//
-// The program never links against FTDI's library: a back end fills a Driver
-// table (the run-time loaded library, the kernel's serial devices, the virtual
-// loom, a test fake) and the executable installs it once at start-up.
+// FTDI's D2XX ABI as far as the program uses it, written from FTDI's public
+// programmer's guide: types, status codes, the device list entry. The program
+// never links against FTDI's library; link/driver.h holds the table of
+// operations a back end fills.
 #pragma once
 
 #include <cstdint>
@@ -73,31 +71,3 @@ using FtWriteFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
 using FtCloseFn = FT_STATUS(FT_API*)(FT_HANDLE);
 using FtSetEventNotificationFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD, void*);
 using FtSetLatencyTimerFn = FT_STATUS(FT_API*)(FT_HANDLE, UCHAR);
-
-// The operations of one back end. The first eight are required; the last two
-// are optional and a back end that cannot offer them leaves them null:
-//   waitForRx       blocks until bytes are waiting or timeoutMs passes (FT_OK either
-//                   way); without it the receiving thread sleeps between polls.
-//   setLatencyTimer sets the device's latency timer in milliseconds.
-// The status of every call is returned as the library would return it. A back
-// end whose createDeviceInfoList fails has told the operator why on the
-// console: no open is attempted after it.
-struct Driver {
-    const char* name;
-    FT_STATUS (*createDeviceInfoList)(DWORD* numDevs);
-    FT_STATUS (*getDeviceInfoList)(DeviceInfoNode* list, DWORD* numDevs);
-    FT_STATUS (*open)(int index, FT_HANDLE* handle);
-    FT_STATUS (*setTimeouts)(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
-    FT_STATUS (*getStatus)(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* events);
-    FT_STATUS (*read)(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned);
-    FT_STATUS (*write)(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written);
-    FT_STATUS (*close)(FT_HANDLE handle);
-    FT_STATUS (*waitForRx)(FT_HANDLE handle, uint32_t timeoutMs);
-    FT_STATUS (*setLatencyTimer)(FT_HANDLE handle, UCHAR ms);
-};
-
-// Installs the back end for the run. Main thread, before the device is opened.
-void installDriver(const Driver* driver);
-
-// The installed back end. Any thread once installed.
-const Driver& driver();

@@ -11,3 +11,12 @@ extern std::atomic<FT_HANDLE> ftHandle;
 
 // Set to 1 to end the receiving thread (closeLoom, or a failed write).
 extern std::atomic<int> readerStop;
+
+// No device, no stop asked for.
+void resetDevice();
+
+// What the console calls the open device when FTDI's description and serial
+// number do not say it best (the kernel's tty path). A back end sets it as it
+// opens the device; openDevice reads and clears it. Main thread.
+void nameOpenedDevice(const char* name);
+const char* openedDeviceName();

@@ -1,18 +1,24 @@
-#include "link/d2xx.h"
+#include "link/driver.h"
+
+#include <atomic>
 
 namespace {
 
+// Until a back end is installed the program sees no device at all.
 FT_STATUS noDevices(DWORD* numDevs) {
-    if (numDevs)
-        *numDevs = 0;
+    if (!numDevs)
+        return FT_INVALID_PARAMETER;
+    *numDevs = 0;
     return FT_OK;
 }
-FT_STATUS noList(DeviceInfoNode*, DWORD* numDevs) {
-    return noDevices(numDevs);
+FT_STATUS noList(DeviceInfoNode* list, DWORD* numDevs) {
+    FT_STATUS status = noDevices(numDevs);
+    return list ? status : FT_INVALID_PARAMETER;
 }
 FT_STATUS noOpen(int, FT_HANDLE* handle) {
-    if (handle)
-        *handle = nullptr;
+    if (!handle)
+        return FT_INVALID_PARAMETER;
+    *handle = nullptr;
     return FT_DEVICE_NOT_FOUND;
 }
 FT_STATUS noTimeouts(FT_HANDLE, ULONG, ULONG) {
@@ -31,13 +37,22 @@ FT_STATUS noClose(FT_HANDLE) {
     return FT_INVALID_HANDLE;
 }
 
-// Until a back end is installed the program sees no device at all.
 const Driver absentDriver = {
-    "none", noDevices, noList,  noOpen,  noTimeouts, noStatus,
-    noRead, noWrite,   noClose, nullptr, nullptr,
+    .name = "none",
+    .createDeviceInfoList = noDevices,
+    .getDeviceInfoList = noList,
+    .open = noOpen,
+    .setTimeouts = noTimeouts,
+    .getStatus = noStatus,
+    .read = noRead,
+    .write = noWrite,
+    .close = noClose,
+    .waitForRx = nullptr,
+    .setLatencyTimer = nullptr,
 };
 
-const Driver* installed = &absentDriver;
+// A receiving thread left behind by an earlier run may still read it.
+std::atomic<const Driver*> installed{&absentDriver};
 
 } // namespace
 
@@ -46,5 +61,5 @@ void installDriver(const Driver* d) {
 }
 
 const Driver& driver() {
-    return *installed;
+    return *installed.load();
 }

@@ -1,5 +1,6 @@
 #include "link/queue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -10,11 +11,13 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "link/d2xx.h"
 #include "link/device.h"
+#include "link/driver.h"
 
 std::atomic<int> clearToSend{1};
 std::atomic<int> waitingForNetup{0};
+std::atomic<int> networkDown{0};
+std::atomic<int> scanState{scanIdle};
 
 namespace {
 
@@ -34,10 +37,26 @@ void clearLocked() {
 }
 
 void writeFailed() {
+    // Marked here, not when the receiving thread ends: an operator who quits
+    // a moment later must still hear that the loom was lost.
+    linkLost = 1;
+    wakeMainLoop();
     readerStop = 1;
 }
 
 } // namespace
+
+void resetMsgQueue() {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        clearLocked();
+        queueCreated = false;
+    }
+    clearToSend = 1;
+    waitingForNetup = 0;
+    networkDown = 0;
+    scanState = scanIdle;
+}
 
 void createMsgQueue() {
     std::lock_guard<std::mutex> lock(queueMutex);
@@ -61,6 +80,8 @@ void queueMsg(const char* text) {
             logPrint("queueMsg(): queue full, message dropped: %s", buffer);
         } else if (char* copy = new (std::nothrow) char[len + 1]) {
             std::memcpy(copy, buffer, len + 1);
+            if (std::strncmp(copy, "<wifiscan", 9) == 0)
+                scanState = scanQueued;
             msgQueue.slots[msgQueue.tail].reset(copy);
             msgQueue.tail = (msgQueue.tail + 1) % msgQueueSlots;
             ++msgQueue.count;
@@ -81,10 +102,14 @@ void sendNextMsg() {
     if (!text)
         return;
     clearToSend = 0;
+    if (std::strncmp(text.get(), "<netdown", 8) == 0)
+        networkDown = 1;
     if (std::strncmp(text.get(), "<netup", 6) == 0) {
         waitingForNetup = 0;
         setAppState(state::pleaseWait);
     }
+    if (std::strncmp(text.get(), "<wifiscan", 9) == 0)
+        scanState = scanSent;
     sendMsgToLoom(static_cast<int>(std::strlen(text.get())), text.get());
 }
 
@@ -93,6 +118,8 @@ void clearMsgQueue() {
     if (!queueCreated)
         return;
     clearLocked();
+    int queued = scanQueued;
+    scanState.compare_exchange_strong(queued, scanIdle);
 }
 
 std::unique_lock<std::mutex> holdSending() {
@@ -104,7 +131,12 @@ uint32_t queuedCount() {
     return msgQueue.count;
 }
 
-void sendMsgToLoom(int msgLen, const char* text) {
+int sendMsgToLoom(int msgLen, const char* text) {
+    return sendMsgToLoomInPieces(msgLen, text, msgLen > 0 ? static_cast<size_t>(msgLen) : 0, {});
+}
+
+int sendMsgToLoomInPieces(int msgLen, const char* text, size_t piece,
+                          const std::function<bool(int)>& between) {
     std::string_view shown(text, strnlen(text, msgLen > 0 ? static_cast<size_t>(msgLen) : 0));
     std::string masked;
     if (carriesPassphrase(shown)) {
@@ -117,29 +149,31 @@ void sendMsgToLoom(int msgLen, const char* text) {
     FT_HANDLE handle = ftHandle.load();
     if (!handle) {
         logPrint("sendMsgToLoom(): ftHandle == NULL\n");
-        return;
+        return 0;
     }
     if (msgLen <= 0)
-        return;
+        return 0;
 
     const Driver& d = driver();
+    const int total = msgLen;
     const char* next = text;
     int bytesWritten = 0;
     uint32_t lastProgress = tickCount();
     for (;;) {
+        DWORD ask = static_cast<DWORD>(std::min(static_cast<size_t>(msgLen), piece));
         DWORD written = 0;
-        FT_STATUS status = d.write(handle, next, static_cast<DWORD>(msgLen), &written);
+        FT_STATUS status = d.write(handle, next, ask, &written);
         if (status != FT_OK) {
             logPrintFlush("Server: FT_Write returned %d\n", static_cast<int>(status));
             writeFailed();
-            return;
+            return total - msgLen;
         }
-        if (written > static_cast<DWORD>(msgLen))
-            written = static_cast<DWORD>(msgLen);
+        if (written > ask)
+            written = ask;
         msgLen -= static_cast<int>(written);
         next += written;
         if (msgLen <= 0)
-            return;
+            return total;
         logPrintFlush("continuing write: msgLen = %d, bytesWritten = %d\n", msgLen, bytesWritten);
         bytesWritten += static_cast<int>(written);
         if (written != 0) {
@@ -148,10 +182,12 @@ void sendMsgToLoom(int msgLen, const char* text) {
             logPrintFlush("sendMsgToLoom(): no bytes accepted for %u ms, %d bytes unsent\n",
                           static_cast<unsigned>(stalledWriteMs), msgLen);
             writeFailed();
-            return;
+            return total - msgLen;
         } else {
             // The driver returned at once without taking anything; don't spin on it.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        if (between && !between(total - msgLen))
+            return total - msgLen;
     }
 }

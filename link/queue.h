@@ -7,7 +7,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -15,6 +17,14 @@
 extern std::atomic<int> clearToSend;
 // 1 from the start of an apply until its "<netup/>" leaves the queue.
 extern std::atomic<int> waitingForNetup;
+// 1 from the moment an apply's "<netdown/>" leaves until the wait after its
+// "<netup/>" ends: quitting then would leave the loom's network down.
+extern std::atomic<int> networkDown;
+
+// Where the last "<wifiscan/>" is: queued, sent (until the controller's next
+// acknowledgement, which the message handler turns back to idle), or neither.
+enum : int { scanIdle = 0, scanQueued = 1, scanSent = 2 };
+extern std::atomic<int> scanState;
 
 constexpr uint32_t msgQueueSlots = 20;
 
@@ -24,6 +34,10 @@ struct MsgQueue {
     uint32_t tail = 0;                            // where the next message goes
     uint32_t count = 0;
 };
+
+// No queue (as before createMsgQueue) and the flow-control flags as a run
+// starts them: clear to send, no apply under way.
+void resetMsgQueue();
 
 // Creates the queue, empty. Before it exists queueMsg drops what it is given
 // and clearMsgQueue does nothing.
@@ -41,8 +55,15 @@ void clearMsgQueue();
 
 // Writes msgLen bytes of text to the device and logs them. A failed write (or
 // one that accepts nothing for about the write time-out) stops the receiving
-// thread. Callers outside this file must hold holdSending().
-void sendMsgToLoom(int msgLen, const char* text);
+// thread. Returns the bytes written. Callers outside this file must hold
+// holdSending().
+int sendMsgToLoom(int msgLen, const char* text);
+
+// sendMsgToLoom for a large block: logged as one message, handed to the driver
+// at most `piece` bytes per call so that `between` (given the bytes written so
+// far) can show progress or stop the write between calls by returning false.
+int sendMsgToLoomInPieces(int msgLen, const char* text, size_t piece,
+                          const std::function<bool(int)>& between);
 
 // Keeps queued messages off the wire while the caller writes with
 // sendMsgToLoom directly (the firmware upload). Main thread.

@@ -12,8 +12,9 @@
 #include "base/interrupt.h"
 #include "base/log.h"
 #include "base/state.h"
-#include "link/d2xx.h"
+#include "base/text.h"
 #include "link/device.h"
+#include "link/driver.h"
 
 std::atomic<uint32_t> lastRxTick{0};
 
@@ -38,10 +39,20 @@ std::mutex doneMutex;
 std::condition_variable doneCv;
 bool readerDone = true; // guarded by doneMutex
 
+// Nudges come every 10 ms until the main loop has acted: one that lands just
+// before the main thread blocks in a console read is followed by another.
+void nudgeUntilNoticed() {
+    while (!closing && mainThreadNeedsNudge()) {
+        nudgeMainThread();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void readerEnded() {
     if (!closing) {
         linkLost = 1;
         wakeMainLoop();
+        nudgeUntilNoticed();
     }
     // Notified under the lock: once readerFinished() sees the flag, this thread
     // no longer touches doneCv, so an abandoned reader cannot outlive it.
@@ -78,37 +89,69 @@ bool readerFinished() {
     return readerDone;
 }
 
+void resetReader() {
+    messageHandler = nullptr;
+    lastRxTick = 0;
+}
+
 void setMessageHandler(MessageHandler handler) {
     messageHandler = handler;
 }
 
+namespace {
+
+void takeByte(Framer& f, unsigned char c, MessageHandler deliver) {
+    if (f.skipping) {
+        if (c == '>')
+            f.skipping = false;
+        return;
+    }
+    f.msg[f.len++] = static_cast<char>(c);
+    f.msg[f.len] = '\0';
+    if (c == '>') {
+        if (!isLogMessage(f.msg))
+            deliver(f.msg);
+        f.len = 0;
+        f.msg[0] = '\0';
+    } else if (f.len == Framer::capacity - 1) {
+        logPrint("readThread(): message of more than %d bytes without '>' discarded: %.40s...\n",
+                 static_cast<int>(Framer::capacity - 1), f.msg);
+        f.len = 0;
+        f.msg[0] = '\0';
+        f.skipping = true;
+    }
+}
+
+} // namespace
+
 void frameBytes(Framer& f, const unsigned char* bytes, size_t n, MessageHandler deliver) {
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = bytes[i];
-        if (c == 0)
+        if (c == 0) {
+            f.partialLen = 0;
             return;
-        if (c < 0x20 || c >= 0x80)
-            continue;
-        if (f.skipping) {
-            if (c == '>')
-                f.skipping = false;
+        }
+        if (f.partialLen > 0) {
+            f.partial[f.partialLen++] = c;
+            int len = utf8Sequence(f.partial, f.partialLen);
+            if (len == 0)
+                continue;
+            size_t taken = f.partialLen;
+            f.partialLen = 0;
+            if (len > 0) {
+                for (size_t k = 0; k < taken; ++k)
+                    takeByte(f, f.partial[k], deliver);
+                continue;
+            }
+            // The character broke off: its bytes go, and c is looked at afresh.
+        }
+        if (c >= 0x80) {
+            f.partial[0] = c;
+            f.partialLen = utf8Sequence(f.partial, 1) == 0 ? 1 : 0;
             continue;
         }
-        f.msg[f.len++] = static_cast<char>(c);
-        f.msg[f.len] = '\0';
-        if (c == '>') {
-            if (!isLogMessage(f.msg))
-                deliver(f.msg);
-            f.len = 0;
-            f.msg[0] = '\0';
-        } else if (f.len == Framer::capacity - 1) {
-            logPrint(
-                "readThread(): message of more than %d bytes without '>' discarded: %.40s...\n",
-                static_cast<int>(Framer::capacity - 1), f.msg);
-            f.len = 0;
-            f.msg[0] = '\0';
-            f.skipping = true;
-        }
+        if (c >= 0x20)
+            takeByte(f, c, deliver);
     }
 }
 
@@ -121,7 +164,7 @@ void readThread() {
     bool driverFailed = false;
 
     while (!readerStop) {
-        if (interruptRequested && !interruptSeen)
+        if (mainThreadNeedsNudge())
             nudgeMainThread();
         FT_HANDLE handle = ftHandle.load();
         DWORD waiting = 0, txBytes = 0, events = 0;
@@ -147,8 +190,12 @@ void readThread() {
             break;
         }
         got = std::min(got, toRead);
-        if (got == 0)
+        if (got == 0) {
+            // Bytes said to be waiting that no read returns: a driver wait
+            // would end at once, so this pass sleeps instead of spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
+        }
         lastRxTick = tickCount();
         rx[got] = 0;
         if (rx[0] == 0)

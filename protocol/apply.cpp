@@ -1,5 +1,7 @@
 #include "protocol/apply.h"
 
+#include <atomic>
+
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
@@ -7,6 +9,33 @@
 #include "protocol/settings.h"
 
 namespace {
+
+// 0: nothing to report; 1: an apply waits for the network; 2: its read-back was
+// asked for; 3: the read-back is complete.
+std::atomic<int> applyPhase{0};
+ApplyRecord lastApply; // main thread only
+
+// Caller holds settingsMutex.
+ApplyRecord recordChanges() {
+    const LoomSettings& s = loomSettings;
+    ApplyRecord r;
+    auto note = [&r](SentField field, const char* value) {
+        ApplyRecord::Change& c = r.changes[r.count++];
+        c.field = field;
+        copyField(c.value, value);
+    };
+    if (s.hostnameChanged)
+        note(SentField::hostname, s.hostname);
+    if (s.wifiChanged)
+        note(SentField::wifi, s.wifi);
+    if (s.wifiConfigChanged)
+        note(SentField::ssid, s.ssid);
+    if (s.dhcpChanged)
+        note(SentField::dhcp, s.dhcp);
+    if (s.staticChanged)
+        note(SentField::staticAddress, s.staticAddress);
+    return r;
+}
 
 // Values go in as they stand: the editors refuse the characters that would
 // break the message.
@@ -59,7 +88,9 @@ void applyChanges() {
         netConfig = composeNetConfig();
         if (wifiConfigChanged)
             wifiConfig = composeWifiConfig();
+        lastApply = recordChanges();
     }
+    applyPhase = 1;
 
     if (netChanged) {
         queueMsg(netConfig.c_str());
@@ -83,4 +114,27 @@ void applyChanges() {
     logPrint("setting wait\n");
     conPrint("\n\nPlease wait ");
     conFlush();
+}
+
+void applyReadBackRequested() {
+    int expected = 1;
+    applyPhase.compare_exchange_strong(expected, 2);
+}
+
+void applyReadBackComplete() {
+    int expected = 2;
+    applyPhase.compare_exchange_strong(expected, 3);
+}
+
+bool takeAppliedChanges(ApplyRecord& out) {
+    int expected = 3;
+    if (!applyPhase.compare_exchange_strong(expected, 0))
+        return false;
+    out = lastApply;
+    return true;
+}
+
+void resetApply() {
+    applyPhase = 0;
+    lastApply = ApplyRecord{};
 }

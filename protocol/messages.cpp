@@ -1,14 +1,20 @@
 #include "protocol/messages.h"
 
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/state.h"
 #include "link/queue.h"
+#include "protocol/apply.h"
 #include "protocol/settings.h"
 
 const char loomPassword[] = "tulip";
+std::atomic<int> quitAfterApply{0};
 
 bool startsWith(const char* prefix, const char* msg) {
     return std::strncmp(msg, prefix, std::strlen(prefix)) == 0;
@@ -80,6 +86,31 @@ void requestStatus() {
 
 namespace {
 
+std::mutex errorsMutex;
+std::vector<std::string> pendingErrors; // guarded by errorsMutex
+
+// A controller that repeats itself must not fill the memory.
+constexpr size_t maxPendingErrors = 16;
+
+void noteLoomError(const char* msg) {
+    {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        if (pendingErrors.size() >= maxPendingErrors)
+            return;
+        pendingErrors.emplace_back(msg);
+    }
+    wakeMainLoop();
+}
+
+// Every acknowledgement lets the next message go; the one that follows the
+// scan request also ends the chooser's wait for the scan.
+void acknowledged() {
+    clearToSend = 1;
+    int expected = scanSent;
+    if (scanState.compare_exchange_strong(expected, scanIdle))
+        wakeMainLoop();
+}
+
 void takeValue(const char* msg, char* field, size_t cap, std::atomic<int>* flag) {
     std::lock_guard<std::mutex> lock(settingsMutex);
     getAttrValue(msg, field, cap);
@@ -91,14 +122,21 @@ template <size_t N> void takeValue(const char* msg, char (&field)[N], std::atomi
     takeValue(msg, field, N, flag);
 }
 
-void handle(const char* msg) {
+// A refusal the firmware upload reports itself is not shown a second time.
+void handle(const char* msg, bool firmwareAnswer) {
     LoomSettings& s = loomSettings;
     if (startsWith("<ready", msg)) {
-        clearToSend = 1;
+        acknowledged();
         if (appState == state::pleaseWait && waitingForNetup == 0) {
+            // The requests are on their way before the main loop hears the
+            // wait is over.
+            if (!quitAfterApply) {
+                applyReadBackRequested();
+                queueMsg("<netstatus/>");
+                queueMsg("<wifistatus/>");
+            }
+            networkDown = 0;
             setAppState(state::idle);
-            queueMsg("<netstatus/>");
-            queueMsg("<wifistatus/>");
             logPrint("clearing wait\n");
         }
     } else if (startsWith("<netstatus", msg)) {
@@ -112,6 +150,7 @@ void handle(const char* msg) {
         s.encryption[0] = '\0';
         s.passphrase[0] = '\0';
     } else if (startsWith("</wifistatus", msg)) {
+        applyReadBackComplete();
         setAppState(state::showStatus);
     } else if (startsWith("<hostname", msg)) {
         takeValue(msg, s.hostname, &s.hostnameChanged);
@@ -142,7 +181,7 @@ void handle(const char* msg) {
             std::lock_guard<std::mutex> lock(settingsMutex);
             parseBanner(msg);
         }
-        clearToSend = 1;
+        acknowledged();
     } else if (startsWith("<Password:", msg)) {
         {
             std::lock_guard<std::mutex> lock(settingsMutex);
@@ -152,22 +191,102 @@ void handle(const char* msg) {
         setAppState(state::idle);
         requestStatus();
     } else if (startsWith("<error", msg)) {
-        clearToSend = 1;
+        if (!firmwareAnswer)
+            noteLoomError(msg);
+        acknowledged();
     } else if (startsWith("<please wait", msg)) {
         waitingForNetup = 0;
-        clearToSend = 1;
+        acknowledged();
     } else if (startsWith("<closing connection>", msg)) {
         clearMsgQueue();
         loomClosed = 1;
         setAppState(state::exit);
-        clearToSend = 1;
+        acknowledged();
     }
 }
 
 } // namespace
 
+namespace {
+
+std::mutex answerMutex;
+bool answerArmed = false; // guarded by answerMutex, as is the answer
+FirmwareAnswer answer = FirmwareAnswer::none;
+std::string answerText;
+
+// True when the message was the firmware's answer: the upload reports it itself.
+bool noteFirmwareAnswer(const char* msg) {
+    bool ready = startsWith("<ready", msg);
+    if (!ready && !startsWith("<error", msg))
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex);
+        if (!answerArmed || answer != FirmwareAnswer::none)
+            return false;
+        answer = ready ? FirmwareAnswer::ready : FirmwareAnswer::error;
+        answerText = msg;
+    }
+    wakeMainLoop();
+    return true;
+}
+
+} // namespace
+
+void armFirmwareAnswer() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    answerArmed = true;
+    answer = FirmwareAnswer::none;
+    answerText.clear();
+}
+
+FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    FirmwareAnswer got = answer;
+    if (got == FirmwareAnswer::none)
+        return got;
+    answerArmed = false;
+    answer = FirmwareAnswer::none;
+    reason.clear();
+    if (got == FirmwareAnswer::error) {
+        std::string_view text(answerText);
+        text.remove_prefix(6);
+        if (!text.empty() && text.back() == '>')
+            text.remove_suffix(1);
+        size_t first = text.find_first_not_of(' ');
+        size_t last = text.find_last_not_of(' ');
+        if (first != std::string_view::npos)
+            reason = text.substr(first, last - first + 1);
+    }
+    return got;
+}
+
+bool firmwareRefused() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    return answer == FirmwareAnswer::error;
+}
+
 void processMsg(const char* msg) {
     logPrint("[%d] processMsg(): %s\n", msSinceStart(), msg);
-    handle(msg);
+    bool firmwareAnswer = noteFirmwareAnswer(msg);
+    handle(msg, firmwareAnswer);
     sendNextMsg();
+}
+
+std::vector<std::string> takeLoomErrors() {
+    std::lock_guard<std::mutex> lock(errorsMutex);
+    std::vector<std::string> taken;
+    taken.swap(pendingErrors);
+    return taken;
+}
+
+void resetMessages() {
+    quitAfterApply = 0;
+    {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        pendingErrors.clear();
+    }
+    std::lock_guard<std::mutex> lock(answerMutex);
+    answerArmed = false;
+    answer = FirmwareAnswer::none;
+    answerText.clear();
 }

@@ -1,7 +1,15 @@
 // Handling of the controller's messages, and the helpers that read their values.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <string>
+#include <vector>
+
+// Set by the main loop when an interrupt lets a running apply finish before the
+// run closes: the end of the wait then asks for no report, and "close" can go
+// at once.
+extern std::atomic<int> quitAfterApply;
 
 // Handles one complete message from the controller (">" included): updates the
 // record and the conversation flags, moves the main loop on, queues answers and
@@ -29,3 +37,20 @@ void requestStatus();
 
 // The login password the controller expects.
 extern const char loomPassword[];
+
+// The controller's answer to a firmware image: its first "<ready" or "<error"
+// after armFirmwareAnswer. processMsg records it and wakes the main loop.
+enum class FirmwareAnswer { none, ready, error };
+void armFirmwareAnswer();
+// The answer so far; for an error, `reason` gets the message's text after
+// "<error" up to its ">", trimmed. Disarms once an answer has come.
+FirmwareAnswer takeFirmwareAnswer(std::string& reason);
+// True once the answer is an error, without taking it.
+bool firmwareRefused();
+
+// The controller's "<error ...>" messages not yet shown to the operator, oldest
+// first, as received; taking them empties the list. Main thread.
+std::vector<std::string> takeLoomErrors();
+
+// Forgets unshown refusals, the firmware answer watch and a pending quit, as a run starts.
+void resetMessages();

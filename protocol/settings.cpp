@@ -23,6 +23,4 @@ void resetLoomSettings() {
     s.dhcpChanged = 0;
     s.staticChanged = 0;
     s.wifiConfigChanged = 0;
-    clearToSend = 1;
-    waitingForNetup = 0;
 }

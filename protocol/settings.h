@@ -53,5 +53,5 @@ extern LoomSettings loomSettings;
 // Held while a thread copies into or out of loomSettings' fields and table.
 extern std::mutex settingsMutex;
 
-// Empties the record and sets the flags to their start values (clearToSend 1).
+// Empties the record and clears the change flags.
 void resetLoomSettings();

@@ -5,4 +5,6 @@ cd "$(dirname "$0")/.."
 scripts/ensure-tools.sh cmake make g++ googletest
 cmake --preset default
 cmake --build --preset default
+# Every test runs in a folder of its own, so they run side by side, one per core.
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 ctest --preset default

@@ -1,9 +1,11 @@
 #include "link/drivers/d2xx_library.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/io.h"
 #include "base/log.h"
@@ -25,6 +27,7 @@ using CloseFn = FtCloseFn;
 using SetEventNotificationFn = FtSetEventNotificationFn;
 using SetLatencyTimerFn = FtSetLatencyTimerFn;
 
+// Filled once, on the main thread, before the table is handed out.
 struct Library {
     CreateDeviceInfoListFn createDeviceInfoList = nullptr;
     GetDeviceInfoListFn getDeviceInfoList = nullptr;
@@ -38,97 +41,59 @@ struct Library {
     SetLatencyTimerFn setLatencyTimer = nullptr;
 };
 
-std::once_flag loadOnce;
 Library lib;
 bool loaded = false;
-std::string loadError;
 
 template <typename Fn> bool resolve(void* handle, const char* name, Fn& out) {
     out = reinterpret_cast<Fn>(findSymbol(handle, name));
     return out != nullptr;
 }
 
-void load() {
-    void* handle = nullptr;
-    std::string reasons;
-    for (const char* const* name = d2xxLibraryNames; *name; ++name) {
-        std::string error;
-        handle = loadLibrary(*name, error);
-        if (handle)
-            break;
-        if (!reasons.empty())
-            reasons += "; ";
-        reasons += d2xxLoaderReason(*name, error);
-    }
-    if (!handle) {
-        loadError = "FTDI's D2XX library could not be loaded (" + reasons + ")";
-        return;
-    }
+// The reason when a required function is missing, "" when all are there.
+std::string resolveAll(void* handle, const char* file) {
+    Library found;
     const char* missing = nullptr;
-    if (!resolve(handle, "FT_CreateDeviceInfoList", lib.createDeviceInfoList))
+    if (!resolve(handle, "FT_CreateDeviceInfoList", found.createDeviceInfoList))
         missing = "FT_CreateDeviceInfoList";
-    else if (!resolve(handle, "FT_GetDeviceInfoList", lib.getDeviceInfoList))
+    else if (!resolve(handle, "FT_GetDeviceInfoList", found.getDeviceInfoList))
         missing = "FT_GetDeviceInfoList";
-    else if (!resolve(handle, "FT_Open", lib.open))
+    else if (!resolve(handle, "FT_Open", found.open))
         missing = "FT_Open";
-    else if (!resolve(handle, "FT_SetTimeouts", lib.setTimeouts))
+    else if (!resolve(handle, "FT_SetTimeouts", found.setTimeouts))
         missing = "FT_SetTimeouts";
-    else if (!resolve(handle, "FT_GetStatus", lib.getStatus))
+    else if (!resolve(handle, "FT_GetStatus", found.getStatus))
         missing = "FT_GetStatus";
-    else if (!resolve(handle, "FT_Read", lib.read))
+    else if (!resolve(handle, "FT_Read", found.read))
         missing = "FT_Read";
-    else if (!resolve(handle, "FT_Write", lib.write))
+    else if (!resolve(handle, "FT_Write", found.write))
         missing = "FT_Write";
-    else if (!resolve(handle, "FT_Close", lib.close))
+    else if (!resolve(handle, "FT_Close", found.close))
         missing = "FT_Close";
-    if (missing) {
-        loadError = std::string("FTDI's D2XX library ") + d2xxLibraryNames[0] + " lacks " + missing;
-        lib = Library{};
-        return;
-    }
-    resolve(handle, "FT_SetEventNotification", lib.setEventNotification);
-    resolve(handle, "FT_SetLatencyTimer", lib.setLatencyTimer);
+    if (missing)
+        return std::string("FTDI's D2XX library ") + file + " lacks " + missing;
+    resolve(handle, "FT_SetEventNotification", found.setEventNotification);
+    resolve(handle, "FT_SetLatencyTimer", found.setLatencyTimer);
+    lib = found;
     loaded = true;
+    return "";
 }
 
-FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs);
-FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms);
-extern Driver table;
+// The handles this back end opened and has not closed: one rule for unknown
+// handles, whatever FTDI's library would make of them.
+std::mutex openMutex;
+std::vector<FT_HANDLE> openHandles; // guarded by openMutex
 
-bool loadQuietly() {
-    std::call_once(loadOnce, [] {
-        load();
-        if (loaded) {
-            // The optional operations exist only where the library exports them.
-            table.waitForRx = lib.setEventNotification ? waitForRx : nullptr;
-            table.setLatencyTimer = lib.setLatencyTimer ? setLatencyTimer : nullptr;
-        }
-    });
-    return loaded;
-}
-
-std::once_flag reportOnce;
-
-bool ready() {
-    if (loadQuietly())
-        return true;
-    std::call_once(reportOnce, [] {
-        conPrint("ERROR: %s. Install FTDI's D2XX driver (ftdichip.com) or put the library "
-                 "where the system's loader finds it.\n",
-                 loadError.c_str());
-        conFlush();
-        logPrintFlush("%s\n", loadError.c_str());
-    });
-    return false;
+bool known(FT_HANDLE h) {
+    std::lock_guard<std::mutex> lock(openMutex);
+    return h && std::find(openHandles.begin(), openHandles.end(), h) != openHandles.end();
 }
 
 FT_STATUS createDeviceInfoList(DWORD* numDevs) {
-    if (!ready()) {
-        *numDevs = 0;
-        return FT_DEVICE_NOT_FOUND;
-    }
+    if (!numDevs)
+        return FT_INVALID_PARAMETER;
     FT_STATUS status = lib.createDeviceInfoList(numDevs);
     if (status != FT_OK) {
+        *numDevs = 0;
         // No device will be opened after this, so this is the operator's only word.
         conPrint("ERROR: FTDI's library cannot list USB devices: FT_CreateDeviceInfoList "
                  "returned %d (%s).\n"
@@ -143,44 +108,92 @@ FT_STATUS createDeviceInfoList(DWORD* numDevs) {
 }
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* numDevs) {
-    return ready() ? lib.getDeviceInfoList(list, numDevs) : FT_DEVICE_NOT_FOUND;
+    if (!list || !numDevs) {
+        if (numDevs)
+            *numDevs = 0;
+        return FT_INVALID_PARAMETER;
+    }
+    FT_STATUS status = lib.getDeviceInfoList(list, numDevs);
+    if (status != FT_OK)
+        *numDevs = 0;
+    return status;
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
+    if (!handle)
+        return FT_INVALID_PARAMETER;
     *handle = nullptr;
-    return ready() ? lib.open(index, handle) : FT_DEVICE_NOT_FOUND;
+    FT_STATUS status = lib.open(index, handle);
+    if (status != FT_OK) {
+        *handle = nullptr;
+        return status;
+    }
+    std::lock_guard<std::mutex> lock(openMutex);
+    openHandles.push_back(*handle);
+    return FT_OK;
 }
 
 FT_STATUS setTimeouts(FT_HANDLE h, ULONG readMs, ULONG writeMs) {
-    return ready() ? lib.setTimeouts(h, readMs, writeMs) : FT_DEVICE_NOT_FOUND;
+    return known(h) ? lib.setTimeouts(h, readMs, writeMs) : FT_INVALID_HANDLE;
 }
 
 FT_STATUS getStatus(FT_HANDLE h, DWORD* rx, DWORD* tx, DWORD* events) {
-    return ready() ? lib.getStatus(h, rx, tx, events) : FT_DEVICE_NOT_FOUND;
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (!rx || !tx || !events)
+        return FT_INVALID_PARAMETER;
+    FT_STATUS status = lib.getStatus(h, rx, tx, events);
+    if (status != FT_OK)
+        *rx = *tx = *events = 0;
+    return status;
 }
 
 FT_STATUS read(FT_HANDLE h, void* buffer, DWORD toRead, DWORD* returned) {
-    return ready() ? lib.read(h, buffer, toRead, returned) : FT_DEVICE_NOT_FOUND;
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (!returned || (!buffer && toRead))
+        return FT_INVALID_PARAMETER;
+    *returned = 0;
+    FT_STATUS status = lib.read(h, buffer, toRead, returned);
+    if (status != FT_OK)
+        *returned = 0;
+    return status;
 }
 
 FT_STATUS write(FT_HANDLE h, const void* buffer, DWORD toWrite, DWORD* written) {
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (!written || (!buffer && toWrite))
+        return FT_INVALID_PARAMETER;
+    *written = 0;
     // FTDI's prototype takes a non-const buffer but never writes to it.
-    return ready() ? lib.write(h, const_cast<void*>(buffer), toWrite, written)
-                   : FT_DEVICE_NOT_FOUND;
+    FT_STATUS status = lib.write(h, const_cast<void*>(buffer), toWrite, written);
+    if (status != FT_OK)
+        *written = 0;
+    return status;
 }
 
-FT_STATUS close(FT_HANDLE h) {
-    return ready() ? lib.close(h) : FT_DEVICE_NOT_FOUND;
-}
-
-// Registered once, for the one device the program opens; only the receiving
-// thread waits on it.
+// Registered for the device the receiving thread waits on; only that thread
+// touches these.
 RxEvent* rxEvent = nullptr;
 FT_HANDLE rxEventDevice = nullptr;
 bool rxEventFailed = false;
 
+FT_STATUS close(FT_HANDLE h) {
+    {
+        std::lock_guard<std::mutex> lock(openMutex);
+        auto at = std::find(openHandles.begin(), openHandles.end(), h);
+        if (!h || at == openHandles.end())
+            return FT_INVALID_HANDLE;
+        openHandles.erase(at);
+    }
+    return lib.close(h);
+}
+
 FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
-    if (rxEventDevice != h && !rxEventFailed) {
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (rxEventDevice != h && !rxEventFailed && lib.setEventNotification) {
         if (!rxEvent)
             rxEvent = rxEventCreate();
         if (rxEvent &&
@@ -200,21 +213,71 @@ FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
 }
 
 FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms) {
-    return lib.setLatencyTimer(h, ms);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    return lib.setLatencyTimer ? lib.setLatencyTimer(h, ms) : FT_NOT_SUPPORTED;
 }
 
-Driver table = {
-    "FTDI D2XX library",
-    createDeviceInfoList,
-    getDeviceInfoList,
-    open,
-    setTimeouts,
-    getStatus,
-    read,
-    write,
-    close,
-    nullptr,
-    nullptr,
+const Driver table = {
+    .name = "FTDI D2XX library",
+    .createDeviceInfoList = createDeviceInfoList,
+    .getDeviceInfoList = getDeviceInfoList,
+    .open = open,
+    .setTimeouts = setTimeouts,
+    .getStatus = getStatus,
+    .read = read,
+    .write = write,
+    .close = close,
+    .waitForRx = waitForRx,
+    .setLatencyTimer = setLatencyTimer,
+};
+
+// Without the library nothing can be found; the program takes its ordinary
+// failed-open path.
+FT_STATUS noDevices(DWORD* numDevs) {
+    if (!numDevs)
+        return FT_INVALID_PARAMETER;
+    *numDevs = 0;
+    return FT_DEVICE_NOT_FOUND;
+}
+FT_STATUS noList(DeviceInfoNode* list, DWORD* numDevs) {
+    FT_STATUS status = noDevices(numDevs);
+    return list ? status : FT_INVALID_PARAMETER;
+}
+FT_STATUS noOpen(int, FT_HANDLE* handle) {
+    if (!handle)
+        return FT_INVALID_PARAMETER;
+    *handle = nullptr;
+    return FT_DEVICE_NOT_FOUND;
+}
+FT_STATUS noTimeouts(FT_HANDLE, ULONG, ULONG) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS noStatus(FT_HANDLE, DWORD*, DWORD*, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS noRead(FT_HANDLE, void*, DWORD, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS noWrite(FT_HANDLE, const void*, DWORD, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS noClose(FT_HANDLE) {
+    return FT_INVALID_HANDLE;
+}
+
+const Driver missingTable = {
+    .name = "FTDI D2XX library (not loaded)",
+    .createDeviceInfoList = noDevices,
+    .getDeviceInfoList = noList,
+    .open = noOpen,
+    .setTimeouts = noTimeouts,
+    .getStatus = noStatus,
+    .read = noRead,
+    .write = noWrite,
+    .close = noClose,
+    .waitForRx = nullptr,
+    .setLatencyTimer = nullptr,
 };
 
 } // namespace
@@ -229,22 +292,41 @@ std::string d2xxLoaderReason(const char* file, const std::string& loaderText) {
     return std::string(file) + ": " + reason;
 }
 
-bool d2xxLibraryLoad(std::string& error) {
-    if (!ready()) {
-        error = loadError;
-        return false;
+const Driver* d2xxLibraryDriver(std::string& error) {
+    if (loaded)
+        return &table;
+    std::string reasons;
+    for (const char* const* name = d2xxLibraryNames; *name; ++name) {
+        std::string why;
+        if (void* handle = loadLibrary(*name, why)) {
+            error = resolveAll(handle, d2xxLibraryNames[0]);
+            return loaded ? &table : nullptr;
+        }
+        if (!reasons.empty())
+            reasons += "; ";
+        reasons += d2xxLoaderReason(*name, why);
     }
-    return true;
+    error = "FTDI's D2XX library could not be loaded (" + reasons + ")";
+    return nullptr;
 }
 
-bool d2xxLibraryLoadQuiet(std::string& error) {
-    if (!loadQuietly()) {
-        error = loadError;
-        return false;
+const Driver* d2xxLibraryDriverAt(const char* path, std::string& error) {
+    if (loaded)
+        return &table;
+    void* handle = loadLibrary(path, error);
+    if (!handle) {
+        error = "FTDI's D2XX library could not be loaded (" + d2xxLoaderReason(path, error) + ")";
+        return nullptr;
     }
-    return true;
+    error = resolveAll(handle, path);
+    return loaded ? &table : nullptr;
 }
 
-const Driver* d2xxLibraryDriver() {
-    return &table;
+const Driver* d2xxLibraryMissing(const std::string& error) {
+    conPrint("ERROR: %s. Install FTDI's D2XX driver (ftdichip.com) or put the library "
+             "where the system's loader finds it.\n",
+             error.c_str());
+    conFlush();
+    logPrintFlush("%s\n", error.c_str());
+    return &missingTable;
 }

@@ -3,21 +3,20 @@
 
 #include <string>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 
-// The back end that forwards to FTDI's library. The library is loaded on the
-// first call; when it or one of its required functions is missing, one console
-// line and one log line say which and why, and every operation fails with
-// FT_DEVICE_NOT_FOUND.
-const Driver* d2xxLibraryDriver();
+// Loads FTDI's library through the platform's ordinary library search and
+// returns the back end that forwards to it; null, with the reason (library
+// name included) in `error`, when it or one of its required functions is
+// missing. The first library loaded stays for the process. Main thread.
+const Driver* d2xxLibraryDriver(std::string& error);
 
-// Loads the library now. Returns false with the reason (library name included)
-// when it cannot be used. Main thread.
-bool d2xxLibraryLoad(std::string& error);
+// The same from the file at `path` (a test's own D2XX-shaped library).
+const Driver* d2xxLibraryDriverAt(const char* path, std::string& error);
 
-// As d2xxLibraryLoad, but a failure is only returned, with no console or log
-// line: for a caller that has another way to the device.
-bool d2xxLibraryLoadQuiet(std::string& error);
+// Says on the console and in the log that the library is missing and why, and
+// returns a back end that finds no device. Main thread, once the log is open.
+const Driver* d2xxLibraryMissing(const std::string& error);
 
 // One library's part of the load failure: "file: the loader's reason", with
 // the file's name in place of the "%1" Windows leaves in its texts.

@@ -22,6 +22,8 @@
 
 #include "base/io.h"
 #include "base/log.h"
+#include "base/text.h"
+#include "link/device.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {
@@ -45,8 +47,14 @@ std::string devDir = "/dev";
 std::vector<SerialDevice> listed;
 bool haveList = false;
 
+// The ports open now; a handle that is not among them is never dereferenced.
+std::mutex portsMutex;
+std::vector<Port*> openPorts; // guarded by portsMutex
+
 Port* portOf(FT_HANDLE h) {
-    return static_cast<Port*>(h);
+    std::lock_guard<std::mutex> lock(portsMutex);
+    auto at = std::find(openPorts.begin(), openPorts.end(), static_cast<Port*>(h));
+    return h && at != openPorts.end() ? *at : nullptr;
 }
 
 // One line for the operator, the same line for the log.
@@ -150,15 +158,23 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     p->label = label;
     p->latencyTimer = latencyTimer;
     p->saved = saved;
+    {
+        std::lock_guard<std::mutex> lock(portsMutex);
+        openPorts.push_back(p);
+    }
     *handle = p;
     logPrint("kernel serial: opened %s\n", label.c_str());
+    nameOpenedDevice(node.c_str());
     return FT_OK;
 }
 
+// The name and product string come from the device: printed only made safe.
 std::string labelOf(const SerialDevice& device) {
-    if (device.info.Description[0] == '\0')
-        return device.node;
-    return device.node + " (" + device.info.Description + ")";
+    std::string description(device.info.Description,
+                            strnlen(device.info.Description, sizeof device.info.Description));
+    if (description.empty())
+        return printableText(device.node);
+    return printableText(device.node + " (" + description + ")");
 }
 
 FT_STATUS createList(DWORD* numDevs) {
@@ -172,8 +188,11 @@ FT_STATUS createList(DWORD* numDevs) {
 }
 
 FT_STATUS getList(DeviceInfoNode* list, DWORD* numDevs) {
-    if (!list || !numDevs)
+    if (!list || !numDevs) {
+        if (numDevs)
+            *numDevs = 0;
         return FT_INVALID_PARAMETER;
+    }
     std::lock_guard<std::mutex> lock(listMutex);
     if (!haveList)
         listed = enumerateFtdiTtys(sysfsRoot, devDir);
@@ -316,14 +335,20 @@ FT_STATUS writePort(FT_HANDLE h, const void* buffer, DWORD toWrite, DWORD* writt
 }
 
 FT_STATUS closePort(FT_HANDLE h) {
-    Port* p = portOf(h);
-    if (!p)
-        return FT_INVALID_HANDLE;
+    Port* p = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(portsMutex);
+        auto at = std::find(openPorts.begin(), openPorts.end(), static_cast<Port*>(h));
+        if (!h || at == openPorts.end())
+            return FT_INVALID_HANDLE;
+        p = *at;
+        openPorts.erase(at);
+    }
     if (!p->gone) {
-        // Let what was written reach the chip, but for no longer than a write
-        // may take: close() would otherwise wait up to ftdi_sio's 30 s for a
-        // FIFO that nobody empties.
-        auto deadline = deadlineAfter(p->writeMs);
+        // Let what was written reach the chip, but for no longer than half a
+        // second, well inside the second the program gives FT_Close: close()
+        // would otherwise wait up to ftdi_sio's 30 s for a FIFO nobody empties.
+        auto deadline = deadlineAfter(std::min<uint32_t>(p->writeMs, 500));
         int queued = 0;
         while (::ioctl(p->fd, TIOCOUTQ, &queued) == 0 && queued > 0 && msLeft(deadline) > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -339,8 +364,10 @@ FT_STATUS closePort(FT_HANDLE h) {
 
 FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
     Port* p = portOf(h);
+    if (!p)
+        return FT_INVALID_HANDLE;
     // A gone device is reported by the next FT_GetStatus; no point waiting.
-    if (!p || p->gone)
+    if (p->gone)
         return FT_OK;
     pollfd pfd{p->fd, POLLIN, 0};
     int ready = ::poll(&pfd, 1, static_cast<int>(std::min<uint32_t>(timeoutMs, INT_MAX)));
@@ -385,24 +412,44 @@ FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms) {
     return FT_NOT_SUPPORTED;
 }
 
-const Driver table = {
-    "kernel serial devices (ftdi_sio)",
-    createList,
-    getList,
-    openIndex,
-    setTimeouts,
-    getStatus,
-    readPort,
-    writePort,
-    closePort,
-    waitForRx,
-    setLatencyTimer,
-};
+// Without a device the technician needs to know that FTDI's library was looked
+// for first.
+FT_STATUS openIndexNotingLibrary(int index, FT_HANDLE* handle) {
+    FT_STATUS status = openIndex(index, handle);
+    if (status != FT_OK)
+        conPrint("\t(FTDI's D2XX library libftd2xx.so is not installed, so the kernel's serial "
+                 "devices were searched.)\n");
+    return status;
+}
+
+constexpr Driver tableWith(const char* name, FT_STATUS (*open)(int, FT_HANDLE*)) {
+    return {
+        .name = name,
+        .createDeviceInfoList = createList,
+        .getDeviceInfoList = getList,
+        .open = open,
+        .setTimeouts = setTimeouts,
+        .getStatus = getStatus,
+        .read = readPort,
+        .write = writePort,
+        .close = closePort,
+        .waitForRx = waitForRx,
+        .setLatencyTimer = setLatencyTimer,
+    };
+}
+
+constexpr Driver table = tableWith("kernel serial devices (ftdi_sio)", openIndex);
+constexpr Driver insteadOfLibrary =
+    tableWith("kernel serial devices (ftdi_sio), FTDI's library missing", openIndexNotingLibrary);
 
 } // namespace
 
 const Driver* kernelSerialDriver() {
     return &table;
+}
+
+const Driver* kernelSerialInsteadOfLibrary() {
+    return &insteadOfLibrary;
 }
 
 void kernelSerialSetRoots(const std::string& sysfs, const std::string& dev) {
@@ -416,5 +463,5 @@ void kernelSerialSetRoots(const std::string& sysfs, const std::string& dev) {
 FT_STATUS kernelSerialOpenPath(const char* path, FT_HANDLE* handle) {
     if (!path || !handle)
         return FT_INVALID_PARAMETER;
-    return openNode(path, path, "", handle);
+    return openNode(path, printableText(path), "", handle);
 }

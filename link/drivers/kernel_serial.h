@@ -4,12 +4,16 @@
 
 #include <string>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 
 // FT_Open's index refers to the list the last FT_CreateDeviceInfoList found
 // (see enumerateFtdiTtys). A device that cannot be opened is explained in one
 // console line and one log line before the failure is returned.
 const Driver* kernelSerialDriver();
+
+// The same, for when FTDI's library could not be loaded: a failed open also
+// says on the console that the library is not installed.
+const Driver* kernelSerialInsteadOfLibrary();
 
 // Where devices are looked for: "/sys" and "/dev" unless a test points
 // elsewhere. Forgets the current device list. With no device open.

@@ -5,7 +5,8 @@
 #include "link/drivers/d2xx_library.h"
 
 const Driver* systemDriver() {
-    // The library is loaded when the device is first looked for, after the log
-    // exists, so its absence is reported there too.
-    return d2xxLibraryDriver();
+    std::string why;
+    if (const Driver* library = d2xxLibraryDriver(why))
+        return library;
+    return d2xxLibraryMissing(why);
 }

@@ -26,6 +26,15 @@ inline const std::string menuPrompt = "\n\tEnter the number of the field you wou
 inline const std::string chooserPrompt =
     "\tOr enter 'a' for apply, or 'q' for quit, or 's' for scan: ";
 
+// The start-up line that names the device once it is open, whichever it is.
+inline testing::AssertionResult expectConnecting(ShedmateRun& run) {
+    if (auto ok = run.expectOutputNext("Connecting to the loom ("); !ok)
+        return ok;
+    return run.expectOutput(")\u2026\n");
+}
+
+inline const std::string scanningLine = "\tScanning for networks\u2026\n";
+
 inline const std::string linkLostLine =
     "\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n";
 
@@ -78,9 +87,14 @@ inline testing::AssertionResult reportStatus(ShedmateRun& run, const LoomReport&
 }
 
 // From the library's connection to the finished status report.
-inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}) {
+// consoleSeen false: the console goes somewhere the test cannot read.
+inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {},
+                                      bool consoleSeen = true) {
     if (auto ok = run.acceptLoom(); !ok)
         return ok;
+    if (consoleSeen)
+        if (auto ok = expectConnecting(run); !ok)
+            return ok;
     if (auto ok = run.expectWire("\n"); !ok)
         return ok;
     // The banner arrives in two pieces, with the controller's own log chatter.

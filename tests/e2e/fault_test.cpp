@@ -47,27 +47,6 @@ testing::AssertionResult rename(ShedmateRun& run, const std::string& name) {
 
 // --- the loom going away while the operator or the run waits
 
-TEST(LostLoom, UnplugWhileTheNameEditorWaitsIsReportedAfterTheAnswer) {
-    ShedmateRun run;
-    ASSERT_TRUE(atMenu(run));
-    run.type("1\n");
-    ASSERT_TRUE(run.expectOutputNext(namePrompt));
-    ASSERT_TRUE(run.unplug(script::failAll));
-    ASSERT_TRUE(run.expectLog("readThread(): FT_GetStatus returned 4\n"));
-
-    // The operator finishes the answer; the loss comes right after it,
-    // instead of the status screen.
-    run.type("LOOM-9\n");
-    ASSERT_TRUE(run.expectOutputNext(linkLostLine));
-    ASSERT_TRUE(run.expectDeviceClosed());
-    ASSERT_TRUE(run.expectExit(1));
-    EXPECT_EQ(run.unreadOutput(), "");
-    EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
-    EXPECT_TRUE(logged(run, "connection to the loom lost\n")) << run.log();
-    EXPECT_TRUE(run.logEndsWithExitLine());
-}
-
 TEST(LostLoom, UnplugDuringTheProgressWaitKeepsTheAppliedRenameInTheLog) {
     ShedmateRun run;
     ASSERT_TRUE(atMenu(run));
@@ -102,6 +81,7 @@ TEST(LostLoom, UnplugDuringTheProgressWaitKeepsTheAppliedRenameInTheLog) {
 TEST(FailingWrites, AFailedWriteOnTheReceivingThreadEndsTheRun) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -123,14 +103,15 @@ TEST(FailingWrites, AFailedWriteOnTheReceivingThreadEndsTheRun) {
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
-TEST(FailingWrites, AFailedCloseStillEndsTheRunTheOperatorQuit) {
+TEST(FailingWrites, AQuitWhoseCloseFailsEndsAsALostLink) {
     ShedmateRun run;
     ASSERT_TRUE(atMenu(run));
     ASSERT_TRUE(run.failWrites(4));
     run.type("q\n");
+    // The loom never heard "close": the operator is told, and the status says so.
+    ASSERT_TRUE(run.expectOutputNext(linkLostLine));
     ASSERT_TRUE(run.expectDeviceClosed());
-    // The operator asked to leave, and left: not a lost connection.
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(run.expectExit(1));
     EXPECT_EQ(run.unreadOutput(), "");
     EXPECT_TRUE(run.expectWireQuiet(0));
     std::string log = run.log();
@@ -172,6 +153,7 @@ TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreWaitedOut) {
 TEST(FailingWrites, ZeroWritesOnTheReceivingThreadAreGivenUp) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -199,7 +181,13 @@ TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
     ASSERT_TRUE(atMenu(run, loom));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
-    ASSERT_TRUE(run.expectOutputNext("\tAvailable networks:\n" + chooserPrompt));
+    // Given up after 10 s.
+    ASSERT_TRUE(
+        run.expectOutputNext(scanningLine +
+                                 "\tThe scan has not finished yet; the list may be incomplete.\n"
+                                 "\tNo networks found.\n" +
+                                 chooserPrompt,
+                             15000));
     run.type("0\n");
     ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
     ASSERT_TRUE(rename(run, "LOOM-9"));
@@ -222,6 +210,7 @@ TEST(NoisyLine, ControlBytesHighBytesAndNulsAreDroppedAndTheReportCompletes) {
     ShedmateRun run;
     LoomReport loom;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     // What follows a NUL in the same read is lost: this prompt goes unanswered.
     run.send("\x01\xff\x80<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n\0<Password: LOOM-7, "
@@ -272,6 +261,7 @@ TEST(NoisyLine, AnOverlongMessageIsDiscardedAndTheRestOfTheReportKept) {
     ShedmateRun run;
     LoomReport loom;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     ASSERT_TRUE(run.expectWire("tulip\n"));
@@ -323,6 +313,7 @@ TEST(Oversized, ValuesLongerThanTheirFieldsAreShownCut) {
     const std::string version = longText("v", 100);
 
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: " + big.hostname + ", 4.5v" + version + ">\r\n");
     run.send("<Password: " + big.hostname + ", 4.5v" + version + ">\r\n");
@@ -369,7 +360,7 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     std::string list = "\tAvailable networks:\n";
     for (int k = 1; k <= 20; ++k)
         list += "\t\t[" + std::to_string(k) + "] " + name(k).substr(0, 32) + "\n";
-    ASSERT_TRUE(run.expectOutputNext(list + chooserPrompt));
+    ASSERT_TRUE(run.expectOutputNext(scanningLine + list + chooserPrompt));
     run.type("20\n");
     ASSERT_TRUE(run.expectOutputNext(
         "\n\tThe network you have chosen (Net-20) requires a passphrase\n\tPassphrase: "));
@@ -388,43 +379,7 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
-// --- the controller hanging up while a dialog waits
-
-void expectClosedByLoom(ShedmateRun& run) {
-    ASSERT_TRUE(run.expectOutputNext(closedLine));
-    ASSERT_TRUE(run.expectDeviceClosed());
-    ASSERT_TRUE(run.expectExit(0));
-    EXPECT_EQ(run.unreadOutput(), "");
-    // The controller is gone: no "close" for it.
-    EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_TRUE(logged(run, "processMsg(): <closing connection>\n")) << run.log();
-    EXPECT_TRUE(logged(run, "controller closed the connection\n")) << run.log();
-    EXPECT_TRUE(run.logEndsWithExitLine());
-}
-
-TEST(ClosedByLoom, WhileTheMenuWaitsTheRunEndsAfterTheAnswer) {
-    ShedmateRun run;
-    ASSERT_TRUE(atMenu(run));
-    run.send("<closing connection>\r\n");
-    ASSERT_TRUE(run.expectDrained());
-    // The answer would open the name editor; the closed connection wins.
-    run.type("1\n");
-    expectClosedByLoom(run);
-}
-
-TEST(ClosedByLoom, WhileTheNameEditorWaitsTheNameIsStillLogged) {
-    ShedmateRun run;
-    ASSERT_TRUE(atMenu(run));
-    run.type("1\n");
-    ASSERT_TRUE(run.expectOutputNext(namePrompt));
-    run.send("<closing connection>\r\n");
-    ASSERT_TRUE(run.expectDrained());
-    run.type("LOOM-9\n");
-    expectClosedByLoom(run);
-    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
-}
-
-// --- the operator's input ending in a dialog
+// --- dialogs waiting for the operator
 
 struct Dialog {
     const char* name;
@@ -438,22 +393,105 @@ void PrintTo(const Dialog& d, std::ostream* os) {
     *os << d.name;
 }
 
-class EndOfInput : public testing::TestWithParam<Dialog> {};
+const Dialog dialogs[] = {
+    {"NameEditor", "1\n", false, "", namePrompt},
+    {"StaticAddressEditor", "5\n", false, "", "\n\tNew Static Address: "},
+    {"NetworkChooser", "3\n", true, "", chooserPrompt},
+    {"Passphrase", "3\n", true, "1\n", "\tPassphrase: "},
+    {"FirmwarePath", "f\n", false, "", "\n\tFirmware image file: "},
+};
 
-TEST_P(EndOfInput, QuitsCleanly) {
-    const Dialog& d = GetParam();
-    ShedmateRun run;
-    ASSERT_TRUE(atMenu(run));
+// From the menu to the dialog's prompt.
+testing::AssertionResult openDialog(ShedmateRun& run, const Dialog& d) {
     run.type(d.keys);
     if (d.scans) {
-        ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+        if (auto ok = run.expectWire("<wifiscan/>\n"); !ok)
+            return ok;
         run.send("<wifiscan>\r\n<net=\"Dye House,-60,WPA2\"/>\r\n<ready>\r\n");
     }
     if (!d.pick.empty()) {
-        ASSERT_TRUE(run.expectOutput(chooserPrompt));
+        if (auto ok = run.expectOutput(chooserPrompt); !ok)
+            return ok;
         run.type(d.pick);
     }
-    ASSERT_TRUE(run.expectOutput(d.prompt));
+    return run.expectOutput(d.prompt);
+}
+
+std::string dialogName(const testing::TestParamInfo<Dialog>& info) {
+    return info.param.name;
+}
+
+// --- the loom leaving while a dialog waits: acted on with nothing typed
+
+struct Leaving {
+    const char* name;
+    bool unplugged; // else the controller closes the connection
+};
+
+void PrintTo(const Leaving& l, std::ostream* os) {
+    *os << l.name;
+}
+
+class LoomLeaves : public testing::TestWithParam<std::tuple<Dialog, Leaving>> {};
+
+TEST_P(LoomLeaves, EndsTheRunAtOnce) {
+    const auto& [d, leaving] = GetParam();
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    ASSERT_TRUE(openDialog(run, d));
+    ASSERT_TRUE(run.expectReadingInput());
+    if (leaving.unplugged)
+        ASSERT_TRUE(run.unplug(script::failAll));
+    else
+        run.send("<closing connection>\r\n");
+
+    ASSERT_TRUE(run.expectOutputNext(leaving.unplugged ? linkLostLine : closedLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(leaving.unplugged ? 1 : 0));
+    EXPECT_EQ(run.unreadOutput(), "");
+    // The controller is gone: no "close" for it.
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    std::string log = run.log();
+    EXPECT_NE(log.find(leaving.unplugged ? "connection to the loom lost\n"
+                                         : "controller closed the connection\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("end of input"), std::string::npos) << log;
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, LoomLeaves,
+    testing::Combine(testing::Values(Dialog{"Menu", "", false, "", ""}, dialogs[0], dialogs[2],
+                                     dialogs[3], dialogs[4]),
+                     testing::Values(Leaving{"Unplugged", true}, Leaving{"Closed", false})),
+    [](const testing::TestParamInfo<std::tuple<Dialog, Leaving>>& info) {
+        return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+    });
+
+TEST(ClosedByLoom, DuringTheProgressWaitEndsWithStatus0AndSaysSo) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.type("a\n");
+    ASSERT_TRUE(run.expectWire("<netdown/>\n"));
+    ASSERT_TRUE(run.expectOutput("\n\nPlease wait ."));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectOutput(closedLine));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(logged(run, "controller closed the connection\n")) << run.log();
+    EXPECT_TRUE(run.logEndsWithExitLine());
+}
+
+// --- the operator's input ending in a dialog
+
+class EndOfInput : public testing::TestWithParam<Dialog> {};
+
+TEST_P(EndOfInput, QuitsCleanly) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    ASSERT_TRUE(openDialog(run, GetParam()));
     run.closeInput();
     ASSERT_TRUE(run.expectWire("close\n"));
     ASSERT_TRUE(run.expectDeviceClosed());
@@ -462,14 +500,7 @@ TEST_P(EndOfInput, QuitsCleanly) {
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dialogs, EndOfInput,
-    testing::Values(Dialog{"NameEditor", "1\n", false, "", namePrompt},
-                    Dialog{"StaticAddressEditor", "5\n", false, "", "\n\tNew Static Address: "},
-                    Dialog{"NetworkChooser", "3\n", true, "", chooserPrompt},
-                    Dialog{"Passphrase", "3\n", true, "1\n", "\tPassphrase: "},
-                    Dialog{"FirmwarePath", "f\n", false, "", "\n\tFirmware image file: "}),
-    [](const testing::TestParamInfo<Dialog>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Dialogs, EndOfInput, testing::ValuesIn(dialogs), dialogName);
 
 TEST(EndOfInputMidLine, TheUnfinishedLastLineIsStillTaken) {
     ShedmateRun run;

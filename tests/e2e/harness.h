@@ -1,22 +1,23 @@
 // Runs a built Shedmate executable the way a technician does: as a child
 // process with its console on pipes, in a fresh working folder, against the
-// virtual loom library found first on LD_LIBRARY_PATH. In scripted mode the
-// test plays the controller through the library's socket (script_link.h).
+// virtual loom library found first on LD_LIBRARY_PATH (peer::Program). In
+// scripted mode the test plays the controller through the library's socket
+// (peer::ScriptPeer).
 //
 // Every wait is bounded: a program that hangs fails the test and is killed.
 #pragma once
 
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <sys/types.h>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "peer/program.h"
+#include "peer/script_peer.h"
 
 namespace e2e {
 
@@ -24,7 +25,7 @@ constexpr int defaultTimeoutMs = 10000;
 
 // Paths of the executables under test and of the library's folder.
 std::string shedmatePath();
-std::string demoPath(); // "" when shedmate-demo is not built
+std::string demoPath();
 std::string vloomDir();
 
 struct RunOptions {
@@ -58,7 +59,7 @@ class ShedmateRun {
     // --- the controller's side (scripted mode)
     // Accepts the library's connection; the index FT_Open was called with.
     testing::AssertionResult acceptLoom(int timeoutMs = defaultTimeoutMs);
-    int openedIndex() const { return openedIndex_; }
+    int openedIndex() { return loom_ ? loom_->openedIndex() : -1; }
     // The program's next bytes on the wire must be exactly `bytes`.
     testing::AssertionResult expectWire(const std::string& bytes, int timeoutMs = defaultTimeoutMs);
     // Nothing more reaches the wire for quietMs.
@@ -99,42 +100,12 @@ class ShedmateRun {
     testing::AssertionResult expectReadingInput(int timeoutMs = defaultTimeoutMs);
 
   private:
-    void spawn(const RunOptions& options);
-    void readStdout();
-    void readSocket();
     testing::AssertionResult control(char type, uint32_t value);
     std::string diagnostics();
-    void reap(bool block);
 
     std::string workDir_;
-    std::string socketPath_;
-    int listenFd_ = -1;
-    int loomFd_ = -1;
-    int stdinFd_ = -1;
-    int stdoutFd_ = -1;
-    pid_t pid_ = -1;
-    int waitStatus_ = 0;
-    bool exited_ = false;
-    int openedIndex_ = -1;
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::string output_; // guarded by mutex_, as are the fields below
-    size_t outputCursor_ = 0;
-    std::string wire_;
-    size_t wireCursor_ = 0;
-    std::vector<size_t> writeSizes_;
-    std::vector<char> acks_;
-    uint32_t chunksSent_ = 0;
-    uint32_t chunksDrained_ = 0;
-    bool opened_ = false;
-    bool closedReported_ = false;
-    bool socketEnded_ = false;
-    bool stdoutEnded_ = false;
-
-    std::mutex sendMutex_;
-    std::thread stdoutThread_;
-    std::thread socketThread_;
+    std::unique_ptr<peer::ScriptPeer> loom_; // scripted runs only
+    peer::Program program_;
 };
 
 } // namespace e2e

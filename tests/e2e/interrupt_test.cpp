@@ -2,6 +2,7 @@
 // first one closes the connection to the loom cleanly wherever the run stands,
 // a second one ends the process at once.
 #include <csignal>
+#include <ostream>
 
 #include "conversation.h"
 #include "harness.h"
@@ -12,31 +13,24 @@ namespace {
 const std::string interruptedLine =
     "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n";
 
-// Everything after the interrupt: the device closed, status 130, the log whole.
-void expectCleanInterruptedEnd(ShedmateRun& run) {
+const std::string finishingLine =
+    "\n\n\tInterrupted: finishing the apply so the loom's network comes back up, then closing "
+    "the connection (Ctrl-C again ends at once).\n";
+
+// Everything after the interrupt: the device closed, 128 + the signal, the log whole.
+void expectCleanInterruptedEnd(ShedmateRun& run, int status = 130) {
     ASSERT_TRUE(run.expectDeviceClosed());
-    ASSERT_TRUE(run.expectExit(130));
+    ASSERT_TRUE(run.expectExit(status));
     // Nothing is shown after the notice: no screen, no prompt.
     EXPECT_EQ(run.unreadOutput(), "");
     EXPECT_NE(run.log().find("interrupted by the operator\n"), std::string::npos) << run.log();
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
-// From the menu: 'a' with nothing changed, up to the controller's "<please wait>".
-testing::AssertionResult startApply(ShedmateRun& run) {
-    run.type("a\n");
-    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
-        return ok;
-    run.send("<ready>\r\n");
-    if (auto ok = run.expectWire("<netup/>\n"); !ok)
-        return ok;
-    run.send("<please wait>\r\n");
-    return run.expectOutput("\n\nPlease wait .");
-}
-
 TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     ShedmateRun run;
     ASSERT_TRUE(run.acceptLoom());
+    ASSERT_TRUE(expectConnecting(run));
     ASSERT_TRUE(run.expectWire("\n"));
     run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     // The password stays unanswered: the controller is busy with it.
@@ -46,68 +40,93 @@ TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     run.interrupt(SIGINT);
     ASSERT_TRUE(run.expectOutputNext(interruptedLine));
     expectCleanInterruptedEnd(run);
-    // "close" would have overtaken the unanswered password; the requests
-    // still queued behind it are dropped too.
+    // "close" would have overtaken the unanswered password, which stayed
+    // unanswered for as long as "close" may wait; the requests queued behind
+    // it are dropped.
     EXPECT_EQ(run.wire(), "\ntulip\n");
     EXPECT_NE(run.log().find("processMsg(): <Password: LOOM-7, 4.5v2.18>\n"), std::string::npos)
         << run.log();
 }
 
-class AtTheMenu : public testing::TestWithParam<int> {};
+struct EndSignal {
+    const char* name;
+    int signal;
+    int status; // 128 + the signal, as shells report it
+};
 
-TEST_P(AtTheMenu, SendsCloseAndEndsWithStatus130) {
+void PrintTo(const EndSignal& e, std::ostream* os) {
+    *os << e.name;
+}
+
+class AtTheMenu : public testing::TestWithParam<EndSignal> {};
+
+TEST_P(AtTheMenu, SendsCloseAndEndsWith128PlusTheSignal) {
     ShedmateRun run;
     ASSERT_TRUE(logIn(run));
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     ASSERT_TRUE(run.expectReadingInput());
 
-    run.interrupt(GetParam());
+    run.interrupt(GetParam().signal);
     ASSERT_TRUE(run.expectOutputNext(interruptedLine));
     ASSERT_TRUE(run.expectWire("close\n"));
-    expectCleanInterruptedEnd(run);
+    expectCleanInterruptedEnd(run, GetParam().status);
     EXPECT_TRUE(run.expectWireQuiet(0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Interrupt, AtTheMenu, testing::Values(SIGINT, SIGTERM),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return info.param == SIGINT ? std::string("CtrlC")
-                                                         : std::string("Terminate");
+INSTANTIATE_TEST_SUITE_P(Interrupt, AtTheMenu,
+                         testing::Values(EndSignal{"CtrlC", SIGINT, 130},
+                                         EndSignal{"Terminate", SIGTERM, 143},
+                                         EndSignal{"HangUp", SIGHUP, 129}),
+                         [](const testing::TestParamInfo<EndSignal>& info) {
+                             return std::string(info.param.name);
                          });
 
-TEST(Interrupt, DuringTheProgressWaitClosesTheReadyController) {
+TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
     ShedmateRun run;
     ASSERT_TRUE(logIn(run));
     ASSERT_TRUE(run.expectOutput(menuPrompt));
-    ASSERT_TRUE(startApply(run));
-    // The final "<ready>" never comes; "<please wait>" left it free to listen.
-    ASSERT_TRUE(run.expectDrained());
+    run.type("3\n");
+    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
+    // The chooser now waits for the scan's answer: Ctrl-C comes during that wait.
+    ASSERT_TRUE(run.expectOutput(scanningLine));
 
     run.interrupt(SIGINT);
     ASSERT_TRUE(run.expectOutput(interruptedLine));
+    ASSERT_TRUE(run.expectWireQuiet(300));
+    run.send("<wifiscan>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectWire("close\n"));
     expectCleanInterruptedEnd(run);
-    // Only progress dots between the wait's start and the notice.
-    std::string out = run.output();
-    size_t from = out.find("\n\nPlease wait ") + 14;
-    std::string dots = out.substr(from, out.find(interruptedLine) - from);
-    EXPECT_EQ(dots.find_first_not_of('.'), std::string::npos) << out;
-    EXPECT_NE(run.log().find("processMsg(): <please wait>\n"), std::string::npos) << run.log();
 }
 
-TEST(Interrupt, DuringTheProgressWaitWithAMessageInFlightSendsNoClose) {
+TEST(Interrupt, DuringAnApplyTheLoomsNetworkIsBroughtBackUpBeforeClosing) {
     ShedmateRun run;
     ASSERT_TRUE(logIn(run));
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     run.type("a\n");
+    // The controller is slow to acknowledge "<netdown/>".
     ASSERT_TRUE(run.expectWire("<netdown/>\n"));
     ASSERT_TRUE(run.expectOutput("\n\nPlease wait ."));
 
     run.interrupt(SIGINT);
-    ASSERT_TRUE(run.expectOutput(interruptedLine));
-    expectCleanInterruptedEnd(run);
-    // The unacknowledged "<netdown/>" was the last thing sent; "<netup/>" and
-    // "close" were dropped.
+    ASSERT_TRUE(run.expectOutput(finishingLine));
+    ASSERT_TRUE(run.expectWireQuiet(300));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netup/>\n"));
+    run.send("<please wait>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    ASSERT_TRUE(run.expectWireQuiet(300));
+    // The network is up: the wait ends, and with it the run.
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectDeviceClosed());
+    ASSERT_TRUE(run.expectExit(130));
     EXPECT_TRUE(run.expectWireQuiet(0));
+    EXPECT_TRUE(run.logEndsWithExitLine());
+    // Progress dots until the network was back, and no status screen or prompt.
+    std::string out = run.output();
+    EXPECT_EQ(out.substr(out.find(finishingLine) + finishingLine.size()).find_first_not_of('.'),
+              std::string::npos)
+        << out;
 }
 
 TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {

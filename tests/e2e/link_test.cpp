@@ -28,7 +28,8 @@ int countOf(const std::string& haystack, const std::string& needle) {
 
 TEST(Device, NoneAttachedEndsTheRunWithTheDriverStatus) {
     ShedmateRun run(withEnv({{script::devicesEnv, ""}}));
-    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 2\n"));
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: no such "
+                                     "device is attached (unplugged or switched off?))\n"));
     ASSERT_TRUE(run.expectExit(1));
     std::string log = run.log();
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
@@ -40,7 +41,8 @@ TEST(Device, NoneAttachedEndsTheRunWithTheDriverStatus) {
 
 TEST(Device, FailedOpenReportsTheStatusTheDriverGave) {
     ShedmateRun run(withEnv({{script::openStatusEnv, "3"}}));
-    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 3\n"));
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: the device "
+                                     "is in use, or the kernel's ftdi_sio driver holds it)\n"));
     ASSERT_TRUE(run.expectExit(1));
     std::string log = run.log();
     EXPECT_NE(log.find("Number of devices is 1\n"), std::string::npos) << log;
@@ -53,6 +55,11 @@ TEST(Device, OfSeveralTheLastFifoIsOpened) {
         {{script::devicesEnv, "FT245R USB FIFO|FT232R USB UART|FT245R USB FIFO|FT232R USB UART"}}));
     ASSERT_TRUE(logIn(run));
     EXPECT_EQ(run.openedIndex(), 2);
+    // The console names the device it opened.
+    EXPECT_EQ(
+        run.output().rfind("Connecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n", 0),
+        0u)
+        << run.output();
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     run.type("q\n");
     ASSERT_TRUE(run.expectWire("close\n"));

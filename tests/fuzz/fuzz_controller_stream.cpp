@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)ready;
 
     resetLoomSettings();
+    resetMsgQueue();
     createMsgQueue();
     appState = state::idle;
 

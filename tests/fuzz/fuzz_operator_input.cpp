@@ -41,11 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fake::setResponder(answer);
         openDevice();
         scanSettleMs = 0;
+        scanGiveUpMs = 0;
         return true;
     }();
     (void)ready;
 
     resetLoomSettings();
+    resetMsgQueue();
     createMsgQueue();
     seedScan();
 

@@ -37,17 +37,32 @@ struct Script {
 
 Script script;
 int handleToken = 0;
+bool isOpen = false; // guarded by m
+
+// Lock held.
+bool known(FT_HANDLE h) {
+    return isOpen && h == &handleToken;
+}
 
 FT_STATUS createDeviceInfoList(DWORD* n) {
+    if (!n)
+        return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(m);
-    *n = static_cast<DWORD>(script.devices.size());
+    *n = script.createListStatus == FT_OK ? static_cast<DWORD>(script.devices.size()) : 0;
     return script.createListStatus;
 }
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
+    if (!list || !n) {
+        if (n)
+            *n = 0;
+        return FT_INVALID_PARAMETER;
+    }
     std::lock_guard<std::mutex> lock(m);
-    if (script.getListStatus != FT_OK)
+    if (script.getListStatus != FT_OK) {
+        *n = 0;
         return script.getListStatus;
+    }
     DWORD count = std::min<DWORD>(*n, static_cast<DWORD>(script.devices.size()));
     for (DWORD i = 0; i < count; ++i) {
         const Device& d = script.devices[i];
@@ -65,6 +80,8 @@ FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
+    if (!handle)
+        return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(m);
     script.openedIndex = index;
     if (script.openStatus != FT_OK || script.devices.empty()) {
@@ -72,26 +89,38 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
         return script.openStatus != FT_OK ? script.openStatus : FT_DEVICE_NOT_FOUND;
     }
     *handle = &handleToken;
+    isOpen = true;
     return FT_OK;
 }
 
-FT_STATUS setTimeouts(FT_HANDLE, ULONG readMs, ULONG writeMs) {
+FT_STATUS setTimeouts(FT_HANDLE h, ULONG readMs, ULONG writeMs) {
     std::lock_guard<std::mutex> lock(m);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
     script.readTimeout = readMs;
     script.writeTimeout = writeMs;
     return FT_OK;
 }
 
-FT_STATUS getStatus(FT_HANDLE, DWORD* rx, DWORD* tx, DWORD* events) {
+FT_STATUS getStatus(FT_HANDLE h, DWORD* rx, DWORD* tx, DWORD* events) {
     std::lock_guard<std::mutex> lock(m);
-    *rx = script.rx.empty() ? 0 : static_cast<DWORD>(script.rx.front().size());
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (!rx || !tx || !events)
+        return FT_INVALID_PARAMETER;
+    bool ok = script.getStatusResult == FT_OK;
+    *rx = !ok || script.rx.empty() ? 0 : static_cast<DWORD>(script.rx.front().size());
     *tx = 0;
     *events = 0;
     return script.getStatusResult;
 }
 
-FT_STATUS read(FT_HANDLE, void* buffer, DWORD toRead, DWORD* returned) {
+FT_STATUS read(FT_HANDLE h, void* buffer, DWORD toRead, DWORD* returned) {
     std::unique_lock<std::mutex> lock(m);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    if (!returned || (!buffer && toRead))
+        return FT_INVALID_PARAMETER;
     ++script.blockedReaders;
     cv.wait(lock, [] { return !script.readsBlocked; });
     --script.blockedReaders;
@@ -110,11 +139,15 @@ FT_STATUS read(FT_HANDLE, void* buffer, DWORD toRead, DWORD* returned) {
     return FT_OK;
 }
 
-FT_STATUS write(FT_HANDLE, const void* buffer, DWORD toWrite, DWORD* written) {
+FT_STATUS write(FT_HANDLE h, const void* buffer, DWORD toWrite, DWORD* written) {
     std::function<void(const std::string&)> responder;
     std::vector<std::string> lines;
     {
         std::lock_guard<std::mutex> lock(m);
+        if (!known(h))
+            return FT_INVALID_HANDLE;
+        if (!written || (!buffer && toWrite))
+            return FT_INVALID_PARAMETER;
         *written = 0;
         if (script.writeStatus != FT_OK)
             return script.writeStatus;
@@ -138,46 +171,49 @@ FT_STATUS write(FT_HANDLE, const void* buffer, DWORD toWrite, DWORD* written) {
     return FT_OK;
 }
 
-FT_STATUS close(FT_HANDLE) {
+FT_STATUS close(FT_HANDLE h) {
     std::lock_guard<std::mutex> lock(m);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
+    isOpen = false;
     ++script.closeCount;
     return FT_OK;
 }
 
-FT_STATUS waitForRx(FT_HANDLE, uint32_t timeoutMs) {
+FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
     cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return !script.rx.empty(); });
     return FT_OK;
 }
 
-FT_STATUS setLatencyTimer(FT_HANDLE, UCHAR ms) {
+FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms) {
     std::lock_guard<std::mutex> lock(m);
+    if (!known(h))
+        return FT_INVALID_HANDLE;
     script.latency = ms;
     return FT_OK;
 }
 
-const Driver withWait = {"fake",
-                         createDeviceInfoList,
-                         getDeviceInfoList,
-                         open,
-                         setTimeouts,
-                         getStatus,
-                         read,
-                         write,
-                         close,
-                         waitForRx,
-                         setLatencyTimer};
-const Driver withoutWait = {"fake (polling)",
-                            createDeviceInfoList,
-                            getDeviceInfoList,
-                            open,
-                            setTimeouts,
-                            getStatus,
-                            read,
-                            write,
-                            close,
-                            nullptr,
-                            nullptr};
+constexpr Driver tableWith(const char* name, bool withRxWait) {
+    return {
+        .name = name,
+        .createDeviceInfoList = createDeviceInfoList,
+        .getDeviceInfoList = getDeviceInfoList,
+        .open = open,
+        .setTimeouts = setTimeouts,
+        .getStatus = getStatus,
+        .read = read,
+        .write = write,
+        .close = close,
+        .waitForRx = withRxWait ? waitForRx : nullptr,
+        .setLatencyTimer = withRxWait ? setLatencyTimer : nullptr,
+    };
+}
+
+constexpr Driver withWait = tableWith("fake", true);
+constexpr Driver withoutWait = tableWith("fake (polling)", false);
 
 } // namespace
 
@@ -185,6 +221,7 @@ void reset(bool withRxWait) {
     {
         std::lock_guard<std::mutex> lock(m);
         script = Script{};
+        isOpen = false;
     }
     cv.notify_all();
     installDriver(withRxWait ? &withWait : &withoutWait);

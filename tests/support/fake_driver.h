@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 
 namespace fake {
 

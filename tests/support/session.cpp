@@ -15,10 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "app/main_loop.h"
 #include "base/clock.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
-#include "app/main_loop.h"
 #include "base/state.h"
 #include "link/connection.h"
 #include "link/queue.h"
@@ -67,19 +68,13 @@ bool makePipe(int fds[2]) {
 
 void resetProgramState(bool withRxWait) {
     fake::reset(withRxWait);
-    resetLoomSettings();
     setTickSource(nullptr);
-    appState = 0;
-    linkLost = 0;
-    exitStatus = 0;
-    readerStop = 0;
-    ftHandle = nullptr;
-    lastDotTick = 0;
-    startTick = tickCount();
-    firmwarePath[0] = '\0';
+    resetRunState();
+    // Each test stands for a fresh process: no request is carried over.
+    interruptRequested = 0;
+    interruptSignal = 0;
+    // The pieces a test drives without startUp expect the queue to be there.
     createMsgQueue();
-    setMessageHandler(nullptr);
-    logClose();
 }
 
 std::string readLog() {
@@ -163,9 +158,9 @@ std::mutex sessionMutex;
 std::condition_variable sessionCv;
 } // namespace
 
-SessionThread::SessionThread() {
-    thread_ = std::thread([this] {
-        int status = runShedmate();
+SessionThread::SessionThread(DriverChoice chooseDriver) {
+    thread_ = std::thread([this, chooseDriver] {
+        int status = runShedmate(chooseDriver);
         std::lock_guard<std::mutex> lock(sessionMutex);
         status_ = status;
         done_ = true;

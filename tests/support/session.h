@@ -5,8 +5,10 @@
 #include <string>
 #include <thread>
 
-// Puts every process-wide piece of program state back to its start values,
-// with the fake driver installed (see fake::reset).
+#include "app/main_loop.h"
+
+// resetRunState with the fake driver installed (see fake::reset), the real
+// clock and an empty queue.
 void resetProgramState(bool withRxWait = true);
 
 // The contents of Shedmate.log in the working folder ("" when absent).
@@ -51,10 +53,11 @@ class ConsolePipe {
     std::FILE* out_ = nullptr;
 };
 
-// Runs runShedmate on a thread of its own.
+// Runs runShedmate on a thread of its own, choosing the driver with
+// chooseDriver once the log is open (or keeping the installed one).
 class SessionThread {
   public:
-    SessionThread();
+    explicit SessionThread(DriverChoice chooseDriver = nullptr);
     ~SessionThread();
     // Waits for the run to end; false after timeoutMs (the run is then still going).
     bool join(int timeoutMs = 5000);

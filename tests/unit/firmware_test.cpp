@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -20,135 +18,73 @@
 
 namespace {
 
-const std::string warning = "\tSending file - do not turn computer off or exit program\n\n";
-
-void writeFile(const char* name, const std::string& bytes) {
-    std::FILE* f = std::fopen(name, "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-// As the menu stores it: the name and one trailing character.
-void setPath(const std::string& typed) {
-    ASSERT_LT(typed.size(), sizeof firmwarePath);
-    std::strcpy(firmwarePath, typed.c_str());
-}
-
-class FirmwareUpload : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        resetProgramState();
-        ASSERT_TRUE(logOpen());
-        fake::setDevices({fake::Device{"FT245R USB FIFO"}});
-        ASSERT_EQ(openDevice(), FT_OK);
-    }
-    void TearDown() override {
-        setTickSource(nullptr);
-        logClose();
-        for (const char* name : {"fw_empty.bin", "fw_image.bin", "fw_shrinks.bin", "fw_held.bin"})
-            std::remove(name);
-    }
+struct PathCase {
+    const char* typed;
+    const char* home;
+    const char* meant;
 };
 
-TEST_F(FirmwareUpload, EmptyFileSendsOnlyTheCommand) {
-    writeFile("fw_empty.bin", "");
-    setPath("fw_empty.bin\n");
-    ConsoleCapture console;
-    sendFirmware();
-    EXPECT_EQ(fake::written(), "receivefirmware 0\r");
-    EXPECT_EQ(fake::writeCalls().size(), 1u);
-    EXPECT_EQ(console.output(), "length: 0\n" + warning);
-    EXPECT_NE(readLog().find("Sending update - length: 0 file: fw_empty.bin\n"), std::string::npos);
+class FirmwarePath : public testing::TestWithParam<PathCase> {};
+
+TEST_P(FirmwarePath, IsTakenAsTheOperatorMeantIt) {
+    const PathCase& c = GetParam();
+    EXPECT_EQ(cleanFirmwarePath(c.typed, c.home), c.meant);
 }
 
-TEST_F(FirmwareUpload, ImageBytesGoOutUnchanged) {
-    // Line ends, end-of-file and NUL bytes, and every other byte value.
-    std::string image("\r\n\x1a\0<ready>\n\r", 12);
-    for (int i = 0; i < 4096; ++i)
-        image += static_cast<char>(i & 0xff);
-    writeFile("fw_image.bin", image);
-    setPath("fw_image.bin\n");
-    ConsoleCapture console;
-    sendFirmware();
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, FirmwarePath,
+    testing::Values(PathCase{"fw.bin\n", "/home/t", "fw.bin"},
+                    PathCase{"fw.bin\r\n", "/home/t", "fw.bin"},
+                    // The last character is a line end only when it is one.
+                    PathCase{"fw.bin", "/home/t", "fw.bin"},
+                    PathCase{" \t/srv/fw 2.bin  \n", "/home/t", "/srv/fw 2.bin"},
+                    PathCase{"'/srv/fw 2.bin'\n", "/home/t", "/srv/fw 2.bin"},
+                    PathCase{"  \"/srv/fw 2.bin\" \n", "/home/t", "/srv/fw 2.bin"},
+                    // One pair only, and only a matching one.
+                    PathCase{"\"'fw.bin'\"", "/home/t", "'fw.bin'"},
+                    PathCase{"\"fw.bin'", "/home/t", "\"fw.bin'"}, PathCase{"\"", "/home/t", "\""},
+                    PathCase{"~/fw.bin\n", "/home/t", "/home/t/fw.bin"},
+                    PathCase{"\"~/fw.bin\"", "/home/t/", "/home/t/fw.bin"},
+                    PathCase{"~", "/home/t", "/home/t"}, PathCase{"~/fw.bin", nullptr, "~/fw.bin"},
+                    // Another user's home, or a name starting with '~', stays.
+                    PathCase{"~ann/fw.bin", "/home/t", "~ann/fw.bin"},
+                    PathCase{"fw~/x", "/home/t", "fw~/x"}, PathCase{" \n", "/home/t", ""}));
 
-    const std::string command = "receivefirmware " + std::to_string(image.size()) + "\r";
-    EXPECT_EQ(fake::written().size(), command.size() + image.size());
-    EXPECT_TRUE(fake::written() == command + image) << "image bytes altered on the way";
-    EXPECT_EQ(console.output(), "length: " + std::to_string(image.size()) + "\n" + warning +
-                                    "bytesRead: " + std::to_string(image.size()) + "\n");
-    EXPECT_NE(readLog().find("Sending update - length: " + std::to_string(image.size()) +
-                             " file: fw_image.bin\n"),
-              std::string::npos);
+TEST(FirmwareProgress, ShowsPercentBytesRateAndTimeLeft) {
+    EXPECT_EQ(progressText(0, 16777216, 0), "  0 %  0 of 16777216 bytes");
+    // Too early for a rate.
+    EXPECT_EQ(progressText(65536, 16777216, 50), "  0 %  65536 of 16777216 bytes");
+    EXPECT_EQ(progressText(4194304, 16777216, 4000),
+              " 25 %  4194304 of 16777216 bytes  1.0 MB/s  12 s left");
+    EXPECT_EQ(progressText(1000000, 100000000, 4000),
+              "  1 %  1000000 of 100000000 bytes  250 kB/s  6 min 36 s left");
+    EXPECT_EQ(progressText(16777215, 16777216, 16000),
+              " 99 %  16777215 of 16777216 bytes  1.0 MB/s  1 s left");
+    EXPECT_EQ(progressText(703, 703, 200), "100 %  703 of 703 bytes  4 kB/s  0 s left");
 }
 
-TEST_F(FirmwareUpload, OnlyTheLastCharacterOfThePathIsDropped) {
-    writeFile("fw_image.bin", "abc");
-    setPath("fw_image.bin#");
-    ConsoleCapture console;
-    sendFirmware();
-    EXPECT_STREQ(firmwarePath, "fw_image.bin");
-    EXPECT_EQ(fake::written(), "receivefirmware 3\rabc");
+// The wait for the controller's answer ends at once: every reading of the
+// clock is 20 s later than the last.
+std::atomic<uint32_t> fakeNow{0};
+uint32_t fastClock() {
+    return fakeNow += 20000;
 }
 
-TEST_F(FirmwareUpload, MissingFileIsReportedAndNothingSent) {
-    std::remove("fw_missing.bin");
-    setPath("fw_missing.bin\n");
-    ConsoleCapture console;
-    sendFirmware();
-    EXPECT_EQ(console.output(),
-              "\n\n\tUnable [" + std::to_string(ENOENT) + "] to open fw_missing.bin\n\n");
-    EXPECT_EQ(fake::written(), "");
-
-    // Nothing typed at all: no name to open, and no harm done.
-    firmwarePath[0] = '\0';
-    ConsoleCapture again;
-    sendFirmware();
-    EXPECT_EQ(again.output().rfind("\n\n\tUnable [", 0), 0u);
-    EXPECT_EQ(fake::written(), "");
-}
-
-// The clock is read as the command goes out: the one moment between measuring
-// the file and reading it, where a file that shrinks can be simulated.
-std::atomic<bool> shrinkPending{false};
-uint32_t shrinkingClock() {
-    if (shrinkPending.exchange(false))
-        std::filesystem::resize_file("fw_shrinks.bin", 8000);
-    return 0;
-}
-
-TEST_F(FirmwareUpload, FileThatEndsEarlyStopsTheUpload) {
-    // Larger than the stdio buffer, so the part cut off has not been read ahead.
-    writeFile("fw_shrinks.bin", std::string(20000, 'x'));
-    setPath("fw_shrinks.bin\n");
-    shrinkPending = true;
-    setTickSource(shrinkingClock);
-    ConsoleCapture console;
-    // Runs on a thread of its own so that an upload stuck on a read of nothing
-    // fails the test instead of hanging it.
-    std::atomic<bool> done{false};
-    std::thread upload([&] {
-        sendFirmware();
-        done = true;
-    });
-    bool ended = eventually([&] { return done.load(); }, 5000);
-    if (!ended) {
-        upload.detach();
-        FAIL() << "sendFirmware did not return on a short read";
-    }
-    upload.join();
-    EXPECT_TRUE(fake::written() == "receivefirmware 20000\r" + std::string(8000, 'x'))
-        << fake::written().size() << " bytes written";
-    EXPECT_NE(readLog().find("sendFirmware(): file ended with 12000 of 20000 bytes unsent\n"),
-              std::string::npos);
-}
-
-TEST_F(FirmwareUpload, QueuedMessagesWaitUntilTheImageIsWritten) {
+TEST(FirmwareUpload, QueuedMessagesWaitUntilTheImageIsWritten) {
+    resetProgramState();
+    ASSERT_TRUE(logOpen());
+    fake::setDevices({fake::Device{"FT245R USB FIFO"}});
+    ASSERT_EQ(openDevice(), FT_OK);
     std::string image(3000, 'i');
     for (size_t at = 0; at < image.size(); at += 100)
         image[at] = '\n';
-    writeFile("fw_held.bin", image);
-    setPath("fw_held.bin\n");
+    {
+        std::FILE* f = std::fopen("fw_held.bin", "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(image.data(), 1, image.size(), f);
+        std::fclose(f);
+    }
+    std::strcpy(firmwarePath, "fw_held.bin\n");
     // Small writes give a message sent from another thread many chances to
     // land inside the image.
     fake::setMaxWrite(64);
@@ -160,13 +96,17 @@ TEST_F(FirmwareUpload, QueuedMessagesWaitUntilTheImageIsWritten) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     });
     ConsoleCapture console;
-    sendFirmware();
+    ASSERT_TRUE(loadFirmware());
+    setTickSource(fastClock);
+    EXPECT_TRUE(sendFirmware());
+    setTickSource(nullptr);
     ASSERT_TRUE(other.joinable());
     other.join();
     fake::setResponder(nullptr);
-    const std::string command = "receivefirmware 3000\r";
-    EXPECT_TRUE(fake::written() == command + image + "<netstatus/>\n")
+    EXPECT_TRUE(fake::written() == "receivefirmware 3000\r" + image + "<netstatus/>\n")
         << "a queued message was interleaved with the image";
+    logClose();
+    std::remove("fw_held.bin");
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include "app/main_loop.h"
@@ -15,6 +17,7 @@
 #include "base/state.h"
 #include "base/version.h"
 #include "link/connection.h"
+#include "link/d2xx.h"
 #include "link/reader.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
@@ -90,7 +93,8 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
 
     // The open is still attempted, at index 0.
     EXPECT_EQ(fake::openedIndex(), 0);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2\n"), std::string::npos);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: "),
+              std::string::npos);
     EXPECT_FALSE(logIsOpen());
 }
 
@@ -107,7 +111,8 @@ TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
     EXPECT_NE(log.find("FT_Open returned 3\n"), std::string::npos);
     EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos);
     EXPECT_EQ(log.find("FT_Open succeeded"), std::string::npos);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3\n"), std::string::npos);
+    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: "),
+              std::string::npos);
     EXPECT_EQ(fake::closeCount(), 0);
 }
 
@@ -242,6 +247,42 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
     fake::blockReads(false);
     EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
     EXPECT_EQ(linkLost.load(), 0);
+}
+
+std::mutex hungMutex;
+std::condition_variable hungCv;
+bool closeReleased = false; // guarded by hungMutex
+std::atomic<int> closeCalls{0};
+
+FT_STATUS hangingClose(FT_HANDLE) {
+    ++closeCalls;
+    std::unique_lock<std::mutex> lock(hungMutex);
+    hungCv.wait(lock, [] { return closeReleased; });
+    return FT_OK;
+}
+
+TEST_F(Lifecycle, AnFtCloseThatDoesNotReturnIsLeftAndTheRunStillEnds) {
+    fake::setDevices({{"FT245R USB FIFO"}});
+    static Driver hanging;
+    hanging = driver();
+    hanging.close = hangingClose;
+    installDriver(&hanging);
+    // The controller hangs up at once, so the run heads straight for its exit.
+    fake::setResponder([](const std::string&) { fake::pushRx("<closing connection>"); });
+    ConsoleCapture console;
+    SessionThread run;
+    ASSERT_TRUE(run.join(5000));
+    EXPECT_EQ(run.exitStatus(), 0);
+    EXPECT_EQ(closeCalls.load(), 1);
+    EXPECT_TRUE(readerAbandoned());
+    std::string log = readLog();
+    size_t left = posOf(log, "closeLoom(): FT_Close did not return within 1000 ms; left to "
+                             "the end of the process\n");
+    EXPECT_LT(left, posOf(log, "Shedmate exiting at "));
+
+    std::lock_guard<std::mutex> lock(hungMutex);
+    closeReleased = true;
+    hungCv.notify_all();
 }
 
 std::atomic<uint32_t> fakeNow{0};

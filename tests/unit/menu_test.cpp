@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -137,26 +140,6 @@ TEST_F(StatusMenu, UnrecognisedAnswersAreEchoedWithTheirLineEnd) {
     }
 }
 
-TEST_F(StatusMenu, LongAnswerLeavesItsRestForTheNextPrompt) {
-    // Only three characters are read: 'apply' applies and "ly\n" is the next answer.
-    {
-        ConsoleCapture console("apply\n");
-        EXPECT_EQ(ask(), state::apply);
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(console.output(), menuPrompt + menuPrompt + "\n\tCommand not understood: ly\n\n");
-        EXPECT_EQ(ask(), state::quit);
-    }
-    // '123' fills the answer, so its line end comes back as an empty answer.
-    {
-        ConsoleCapture console("123\n2\n");
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(ask(), state::showStatus);
-        EXPECT_EQ(console.output(), menuPrompt + "\n\tCommand not understood: 123\n" + menuPrompt +
-                                        "\n\tCommand not understood: \n\n");
-        EXPECT_EQ(ask(), state::toggleWifi);
-    }
-}
-
 TEST_F(StatusMenu, EndOfInputQuits) {
     {
         ConsoleCapture console("");
@@ -171,21 +154,43 @@ TEST_F(StatusMenu, EndOfInputQuits) {
     }
 }
 
-TEST_F(StatusMenu, FirmwareAnswerAsksForTheFileName) {
-    ConsoleCapture console("f\nimages/loom-2.4.bin\n");
+// The menu's part of an upload: the file name, then the confirmation of an
+// image that could be read.
+class FirmwareMenu : public StatusMenu {
+  protected:
+    void SetUp() override {
+        StatusMenu::SetUp();
+        std::filesystem::create_directory("images");
+        for (const std::string& name :
+             {std::string("images/loom-2.4.bin"), std::string("fw.bin"), std::string(118, 'n')})
+            std::ofstream(name, std::ios::binary) << "image";
+    }
+    void TearDown() override {
+        dropFirmware();
+        std::filesystem::remove_all("images");
+        std::remove("fw.bin");
+        std::remove(std::string(118, 'n').c_str());
+        StatusMenu::TearDown();
+    }
+};
+
+TEST_F(FirmwareMenu, AnswerAsksForTheFileNameThenConfirmation) {
+    ConsoleCapture console("f\nimages/loom-2.4.bin\ny\n");
     EXPECT_EQ(ask(), state::firmware);
-    EXPECT_STREQ(firmwarePath, "images/loom-2.4.bin\n");
-    EXPECT_EQ(console.output(), menuPrompt + "\n\tFirmware image file: ");
+    EXPECT_EQ(firmwareFile(), "images/loom-2.4.bin");
+    EXPECT_EQ(console.output(), menuPrompt + "\n\tFirmware image file: " +
+                                    "\n\tSend images/loom-2.4.bin (5 bytes) to the loom ? Type y "
+                                    "to send: ");
 }
 
-TEST_F(StatusMenu, FirmwareAnswerNeverTakesItsOwnRestAsTheFileName) {
+TEST_F(FirmwareMenu, AnswerNeverTakesItsOwnRestAsTheFileName) {
     // "firmware" is read as "fir": "mware" must not become the image to send.
-    ConsoleCapture console("firmware\nfw.bin\n");
+    ConsoleCapture console("firmware\nfw.bin\nyes\n");
     EXPECT_EQ(ask(), state::firmware);
-    EXPECT_STREQ(firmwarePath, "fw.bin\n");
+    EXPECT_EQ(firmwareFile(), "fw.bin");
 }
 
-TEST_F(StatusMenu, FirmwareFileNameEdgeCases) {
+TEST_F(FirmwareMenu, FileNameAndConfirmationEdgeCases) {
     // An empty name sends nothing.
     for (const char* input : {"f\n\n", "f\r\n\r\n"}) {
         SCOPED_TRACE(input);
@@ -194,26 +199,34 @@ TEST_F(StatusMenu, FirmwareFileNameEdgeCases) {
         EXPECT_EQ(ask(), state::showStatus);
         EXPECT_STREQ(firmwarePath, "");
     }
-    // A CRLF line end must leave just one trailing character for sendFirmware
-    // to remove, or the file is looked for under a name ending in '\r'.
+    // A CRLF line end is not part of the name.
     {
-        ConsoleCapture console("f\nfw.bin\r\n");
+        ConsoleCapture console("f\nfw.bin\r\ny\r\n");
         EXPECT_EQ(ask(), state::firmware);
-        EXPECT_STREQ(firmwarePath, "fw.bin\n");
+        EXPECT_EQ(firmwareFile(), "fw.bin");
     }
-    // End of input at the file prompt quits.
+    // Anything but y or yes declines.
     {
-        ConsoleCapture console("f\n");
+        ConsoleCapture console("f\nfw.bin\nY\nf\nfw.bin\nyes please\n2\n");
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(ask(), state::showStatus);
+        EXPECT_EQ(firmwareSize(), 0u);
+        EXPECT_EQ(ask(), state::toggleWifi);
+    }
+    // End of input at either prompt quits.
+    for (const char* input : {"f\n", "f\nfw.bin\n"}) {
+        SCOPED_TRACE(input);
+        ConsoleCapture console(input);
         EXPECT_EQ(ask(), state::quit);
     }
 }
 
-TEST_F(StatusMenu, FirmwareFileNameLengthLimit) {
+TEST_F(FirmwareMenu, FileNameLengthLimit) {
     const std::string longest(118, 'n');
     {
-        ConsoleCapture console("f\n" + longest + "\n");
+        ConsoleCapture console("f\n" + longest + "\ny\n");
         EXPECT_EQ(ask(), state::firmware);
-        EXPECT_EQ(std::string(firmwarePath), longest + "\n");
+        EXPECT_EQ(firmwareFile(), longest);
     }
     // One more is refused, and the rest of that line must not answer the menu.
     {

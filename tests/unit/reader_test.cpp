@@ -78,6 +78,15 @@ TEST_F(Framing, ControlAndHighBytesAreDroppedWherever) {
     EXPECT_EQ(delivered(), (Messages{"<abcd>"}));
 }
 
+TEST_F(Framing, Utf8CharactersAreKeptWholeAndABrokenOneNeverSwallowsTheNextByte) {
+    feed("<net=\"Caf\xc3");
+    feed("\xa9\">");
+    // A lead byte cut short: the byte that broke it still counts, '>' included.
+    feed("<a\xe2\x82>");
+    feed("<b\xc3\xc3\xa9\xc2\x9b>");
+    EXPECT_EQ(delivered(), (Messages{"<net=\"Caf\xc3\xa9\">", "<a>", "<b\xc3\xa9>"}));
+}
+
 TEST_F(Framing, NulDropsTheRestOfItsReadOnly) {
     feed(std::string("<hostn\0ame=\"x\">", 15));
     EXPECT_TRUE(delivered().empty());

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -56,15 +55,7 @@ struct RunStopper {
 
 class Silence : public ::testing::Test {
   protected:
-    // A folder of its own for Shedmate.log: tests run side by side (ctest -j)
-    // would otherwise write one log in the shared working folder.
     void SetUp() override {
-        home_ = std::filesystem::current_path();
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("shedmate-silence-" +
-                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        std::filesystem::create_directories(folder_);
-        std::filesystem::current_path(folder_);
         resetProgramState();
         fakeNow = startOfTime;
         setTickSource(fakeTicks);
@@ -74,13 +65,7 @@ class Silence : public ::testing::Test {
         fake::setResponder(nullptr);
         setTickSource(nullptr);
         logClose();
-        std::filesystem::current_path(home_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
-
-    std::filesystem::path home_;
-    std::filesystem::path folder_;
 
     // Plays the controller. It leaves the password unanswered unless
     // answerLogin is set, and "<netdown/>" unless answerApply is.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/d2xx.h"
+#include "link/driver.h"
 #include "support/session.h"
 #include "virtual_loom/loom_driver.h"
 #include "virtual_loom/model.h"
@@ -433,7 +433,7 @@ TEST(VirtualLoomDriver, ListsOpensAndAnswers) {
     DeviceInfoNode node{};
     ASSERT_EQ(d->getDeviceInfoList(&node, &count), FT_OK);
     EXPECT_STREQ(node.Description, "FT245R USB FIFO");
-    EXPECT_STREQ(node.SerialNumber, "VLOOM001");
+    EXPECT_STREQ(node.SerialNumber, "VL000001");
 
     FT_HANDLE h = nullptr;
     EXPECT_EQ(d->open(1, &h), FT_DEVICE_NOT_FOUND);

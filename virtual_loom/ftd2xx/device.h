@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "link/d2xx.h"
+#include "virtual_loom/model.h"
 
 namespace vloom {
 
@@ -36,7 +37,7 @@ class Device {
     virtual void close() = 0;
 
     // FTDI's meaning: 0 waits without a bound.
-    void setReadTimeout(uint32_t ms) { readTimeoutMs_ = ms; }
+    virtual void setReadTimeout(uint32_t ms) { readTimeoutMs_ = ms; }
     RxNotifier& notifier() { return notifier_; }
 
   protected:
@@ -44,14 +45,8 @@ class Device {
     RxNotifier notifier_;
 };
 
-struct ModelDelays {
-    uint32_t scanMs;
-    uint32_t restartMs;
-    uint32_t replyMs;
-};
-
 // Null when the device cannot be made; the reason has gone to stderr.
-Device* openModelDevice(uint32_t maxWrite, const ModelDelays& delays);
+Device* openModelDevice(uint32_t maxWrite, const Timing& timing);
 Device* openScriptedDevice(const char* socketPath, int index, uint32_t maxWrite);
 
 } // namespace vloom

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "link/d2xx.h"
+#include "virtual_loom/device.h"
 #include "virtual_loom/ftd2xx/device.h"
 #include "virtual_loom/ftd2xx/rx_signal.h"
 #include "virtual_loom/ftd2xx/script_link.h"
+#include "virtual_loom/ftd2xx/write_pace.h"
 
 #if defined(_WIN32)
 #define VLOOM_EXPORT extern "C" __attribute__((dllexport))
@@ -45,8 +47,8 @@ struct Config {
     std::vector<std::string> devices;
     FT_STATUS openStatus = FT_OK;
     uint32_t maxWrite = 0;
-    std::string socketPath;
-    vloom::ModelDelays delays{100, 300, 0};
+    vloom::Timing delays{.scanMs = 100, .restartMs = 300, .replyMs = 0};
+    uint32_t bytesPerSecond = 0;
 };
 
 uint32_t envNumber(const char* name, uint32_t fallback) {
@@ -69,7 +71,7 @@ const Config& config() {
     std::call_once(once, [] {
         const char* devices = std::getenv(script::devicesEnv);
         if (!devices) {
-            c.devices.push_back("FT245R USB FIFO");
+            c.devices.push_back(vloom::loomDescription);
         } else {
             std::string list = devices;
             size_t from = 0;
@@ -83,17 +85,17 @@ const Config& config() {
         }
         c.openStatus = envNumber(script::openStatusEnv, FT_OK);
         c.maxWrite = envNumber(script::maxWriteEnv, 0);
-        if (const char* path = std::getenv(script::socketEnv))
-            c.socketPath = path;
         c.delays.scanMs = envNumber(script::scanMsEnv, c.delays.scanMs);
         c.delays.restartMs = envNumber(script::restartMsEnv, c.delays.restartMs);
         c.delays.replyMs = envNumber(script::replyMsEnv, c.delays.replyMs);
+        c.bytesPerSecond = envNumber(script::bytesPerSecondEnv, 0);
     });
     return c;
 }
 
 std::mutex openMutex;
 std::atomic<Device*> current{nullptr};
+vloom::WritePace pace;
 int currentIndex = -1; // guarded by openMutex
 
 // A closed device is never freed: a receiving thread the program gave up on may
@@ -113,22 +115,17 @@ VLOOM_EXPORT FT_STATUS FT_API FT_CreateDeviceInfoList(DWORD* numDevs) {
 }
 
 VLOOM_EXPORT FT_STATUS FT_API FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, DWORD* numDevs) {
-    if (!list || !numDevs)
+    if (!list || !numDevs) {
+        if (numDevs)
+            *numDevs = 0;
         return FT_INVALID_PARAMETER;
+    }
     const Config& c = config();
     std::lock_guard<std::mutex> lock(openMutex);
     for (size_t i = 0; i < c.devices.size(); ++i) {
-        FT_DEVICE_LIST_INFO_NODE& node = list[i];
-        std::memset(&node, 0, sizeof node);
         bool open = static_cast<int>(i) == currentIndex;
-        node.Flags = open ? 1 : 0; // FT_FLAGS_OPENED
-        node.Type = 5;             // FT_DEVICE_232R, the family the FT245R belongs to
-        node.ID = 0x04036001;      // FTDI's vendor and the FT245R's product id
-        node.LocId = 0x1011 + static_cast<DWORD>(i);
-        std::snprintf(node.SerialNumber, sizeof node.SerialNumber, "VL%06u",
-                      static_cast<unsigned>(i + 1));
-        std::snprintf(node.Description, sizeof node.Description, "%s", c.devices[i].c_str());
-        node.ftHandle = open ? current.load() : nullptr;
+        list[i] = vloom::listEntry(static_cast<unsigned>(i), c.devices[i].c_str(),
+                                   open ? current.load() : nullptr);
     }
     *numDevs = static_cast<DWORD>(c.devices.size());
     return FT_OK;
@@ -148,11 +145,13 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
     if (current.load())
         return FT_DEVICE_NOT_OPENED;
     Device* d = nullptr;
-    if (!c.socketPath.empty()) {
+    // Read at every open, so one process can meet several scripted looms.
+    const char* socketPath = std::getenv(script::socketEnv);
+    if (socketPath && *socketPath) {
 #if defined(_WIN32)
         std::fprintf(stderr, "virtual loom: no scripted mode on Windows; the model answers\n");
 #else
-        d = vloom::openScriptedDevice(c.socketPath.c_str(), index, c.maxWrite);
+        d = vloom::openScriptedDevice(socketPath, index, c.maxWrite);
         if (!d)
             return FT_DEVICE_NOT_OPENED;
 #endif
@@ -161,17 +160,20 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
         d = vloom::openModelDevice(c.maxWrite, c.delays);
     if (!d)
         return FT_DEVICE_NOT_OPENED;
+    pace.setRate(c.bytesPerSecond);
+    pace.setTimeout(0);
     current = d;
     currentIndex = index;
     *handle = d;
     return FT_OK;
 }
 
-VLOOM_EXPORT FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG /*writeMs*/) {
+VLOOM_EXPORT FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
     Device* d = deviceOf(handle);
     if (!d)
         return FT_INVALID_HANDLE;
     d->setReadTimeout(readMs);
+    pace.setTimeout(writeMs);
     return FT_OK;
 }
 
@@ -207,7 +209,7 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, DWORD toW
     if (!written || (!buffer && toWrite))
         return FT_INVALID_PARAMETER;
     *written = 0;
-    return d->write(buffer, toWrite, written);
+    return d->write(buffer, pace.take(toWrite), written);
 }
 
 VLOOM_EXPORT FT_STATUS FT_API FT_Close(FT_HANDLE handle) {

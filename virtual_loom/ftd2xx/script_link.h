@@ -49,6 +49,8 @@
 //   SHEDMATE_VLOOM_SCAN_MS, SHEDMATE_VLOOM_RESTART_MS, SHEDMATE_VLOOM_REPLY_MS
 //                               the model's delays (Wi-Fi scan, network
 //                               restart, every other reply)
+//   SHEDMATE_VLOOM_BYTES_PER_S  the rate FT_Write takes bytes at (write_pace.h);
+//                               unset or 0: at once
 #pragma once
 
 #include <cstdint>
@@ -87,6 +89,7 @@ constexpr char maxWriteEnv[] = "SHEDMATE_VLOOM_MAX_WRITE";
 constexpr char scanMsEnv[] = "SHEDMATE_VLOOM_SCAN_MS";
 constexpr char restartMsEnv[] = "SHEDMATE_VLOOM_RESTART_MS";
 constexpr char replyMsEnv[] = "SHEDMATE_VLOOM_REPLY_MS";
+constexpr char bytesPerSecondEnv[] = "SHEDMATE_VLOOM_BYTES_PER_S";
 
 inline void putNumber(char* out, uint32_t value) {
     out[0] = static_cast<char>((value >> 24) & 0xff);
