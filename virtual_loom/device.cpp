@@ -69,7 +69,7 @@ DWORD LoomDevice::read(void* buffer, DWORD toRead) {
 }
 
 DWORD LoomDevice::write(const void* buffer, DWORD toWrite) {
-    DWORD accept = maxWrite_ != 0 ? std::min(toWrite, maxWrite_) : toWrite;
+    DWORD accept = maxWrite_ != 0 ? std::min<DWORD>(toWrite, maxWrite_) : toWrite;
     std::function<void()> signal;
     {
         std::lock_guard<std::mutex> lock(mutex_);
