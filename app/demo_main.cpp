@@ -1,11 +1,9 @@
 // shedmate-demo: the program against the virtual loom, so every menu entry can
 // be tried with no loom attached.
-#include <cstdio>
-#include <cstring>
-
 #include "app/main_loop.h"
 #include "base/interrupt.h"
 #include "base/io.h"
+#include "console/command_line.h"
 #include "virtual_loom/loom_driver.h"
 
 namespace {
@@ -20,15 +18,12 @@ const Driver* demoDriver() {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--fast") == 0) {
-            timing = {};
-        } else {
-            std::fprintf(stderr, "usage: shedmate-demo [--fast]\n"
-                                 "  --fast  the virtual loom answers everything at once\n");
-            return 2;
-        }
-    }
+    CommandLine line = parseCommandLine("shedmate-demo", argc, argv);
+    int answered = answerCommandLine("shedmate-demo", line);
+    if (answered >= 0)
+        return answered;
+    if (line.fast)
+        timing = {};
     installInterruptHandlers();
     useUtf8Console();
     endProcess(runShedmate(demoDriver));

@@ -2,9 +2,13 @@
 #include "app/main_loop.h"
 #include "base/interrupt.h"
 #include "base/io.h"
+#include "console/command_line.h"
 #include "link/drivers/system_driver.h"
 
-int main() {
+int main(int argc, char** argv) {
+    int answered = answerCommandLine("shedmate", parseCommandLine("shedmate", argc, argv));
+    if (answered >= 0)
+        return answered;
     installInterruptHandlers();
     useUtf8Console();
     endProcess(runShedmate(systemDriver));

@@ -11,6 +11,7 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/version.h"
 #include "console/chooser.h"
 #include "console/editors.h"
 #include "console/menu.h"
@@ -297,6 +298,7 @@ void startUp() {
         conFlush();
     }
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
+    logPrintFlush("Shedmate version %s\n", shedmateVersion());
     createMsgQueue();
     setMessageHandler(processMsg);
     if (driverChoice)
@@ -390,6 +392,7 @@ void endProcess(int status) {
     restoreEcho();
     std::fflush(stdout);
     std::fflush(stderr);
+    runFinished();
     if (readerAbandoned())
         std::_Exit(status);
     std::exit(status);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 
 // Set when the operator asked the run to end. Read by the main thread.
 extern std::atomic<int> interruptRequested;
@@ -54,3 +55,24 @@ void nudgeMainThread();
 // reach the main thread and cut short its wait for the operator. Called by the
 // receiving thread as it starts.
 void keepInterruptsOffThisThread();
+
+// A console read came back with nothing: true when an interrupt cut it short.
+// On Windows the read ends at the Ctrl-C before the control handler (a thread
+// of its own) may have run, so for a console this waits briefly for it rather
+// than take the interrupt for end of input. Main thread.
+#if defined(_WIN32)
+bool interruptCutRead(std::FILE* in);
+#else
+inline bool interruptCutRead(std::FILE*) {
+    return interruptRequested != 0;
+}
+#endif
+
+// The run has closed the loom and written its exit line. On Windows a console
+// close, logoff or shutdown handler holds the process until then (at most
+// about 4 s). Main thread, just before the process ends.
+#if defined(_WIN32)
+void runFinished();
+#else
+inline void runFinished() {}
+#endif

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/echo.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
@@ -34,6 +35,9 @@ bool readAnswer(Line& line) {
         return endOfAnswer(line);
     for (;;) {
         int c = std::getc(in);
+        // An empty read may be an interrupt whose handler has not run yet.
+        if (c == EOF)
+            interruptCutRead(in);
         if (runMustEnd())
             return endOfAnswer(line);
         if (c == EOF) {

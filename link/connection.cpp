@@ -75,10 +75,10 @@ void logDevice(int index, const DeviceInfoNode& node) {
     description[sizeof node.Description] = '\0';
 
     logPrint("\nDev %d:\n", index);
-    logPrint("  Flags=0x%x\n", node.Flags);
-    logPrint("  Type=0x%x\n", node.Type);
-    logPrint("  ID=0x%x\n", node.ID);
-    logPrint("  LocId=0x%x\n", node.LocId);
+    logPrint("  Flags=0x%x\n", static_cast<unsigned>(node.Flags));
+    logPrint("  Type=0x%x\n", static_cast<unsigned>(node.Type));
+    logPrint("  ID=0x%x\n", static_cast<unsigned>(node.ID));
+    logPrint("  LocId=0x%x\n", static_cast<unsigned>(node.LocId));
     logPrint("  SerialNumber=%s\n", printableText(serial).c_str());
     logPrint("  Description=%s\n", printableText(description).c_str());
     logPrint("  ftHandle=0x%llx\n",
@@ -127,8 +127,14 @@ FT_STATUS openDevice() {
     else
         logPrintFlush("ERROR: FT_CreateDeviceInfoList returned status : %d\n",
                       static_cast<int>(status));
+    // A library that cannot list devices cannot open one either (FTDI's own
+    // then crashes inside FT_Open); the back end has said why on the console.
+    if (status != FT_OK) {
+        ftHandle = nullptr;
+        return status;
+    }
 
-    if (status == FT_OK && numDevs != 0) {
+    if (numDevs != 0) {
         // The list is needed only to choose the device; it goes when this block ends.
         std::vector<DeviceInfoNode> list(numDevs);
         DWORD listed = numDevs;

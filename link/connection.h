@@ -6,7 +6,9 @@
 #include "link/device.h"
 
 // Lists the attached FTDI devices in the log, picks the loom's FIFO and opens
-// it. Returns FT_Open's status. Main thread.
+// it. Returns FT_Open's status, or the device list's when the list failed (the
+// open is then not attempted and the back end has told the operator why).
+// Main thread.
 FT_STATUS openDevice();
 
 // Opens the device, sets its time-outs and starts the receiving thread.

@@ -6,10 +6,18 @@
 
 #include <cstdint>
 
+// 32-bit unsigned everywhere, spelled as FTDI's headers spell them, so that
+// the function types below are FTDI's own: unsigned long on Windows (LLP64),
+// unsigned int elsewhere.
+#if defined(_WIN32)
+using DWORD = unsigned long;
+using ULONG = unsigned long;
+#else
 using DWORD = uint32_t;
 using ULONG = uint32_t;
+#endif
 using UCHAR = unsigned char;
-using FT_STATUS = uint32_t;
+using FT_STATUS = ULONG;
 using FT_HANDLE = void*;
 
 // FTDI's status codes. Only FT_IO_ERROR is told apart by the program.
@@ -50,3 +58,16 @@ using DeviceInfoNode = FT_DEVICE_LIST_INFO_NODE;
 
 static_assert(sizeof(DeviceInfoNode) == (sizeof(void*) == 8 ? 104 : 100),
               "device list entries must match FTDI's layout");
+
+// FTDI's exported functions as its header declares them, calling convention
+// included; a library loaded at run time is called through these.
+using FtCreateDeviceInfoListFn = FT_STATUS(FT_API*)(DWORD*);
+using FtGetDeviceInfoListFn = FT_STATUS(FT_API*)(FT_DEVICE_LIST_INFO_NODE*, DWORD*);
+using FtOpenFn = FT_STATUS(FT_API*)(int, FT_HANDLE*);
+using FtSetTimeoutsFn = FT_STATUS(FT_API*)(FT_HANDLE, ULONG, ULONG);
+using FtGetStatusFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD*, DWORD*, DWORD*);
+using FtReadFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
+using FtWriteFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
+using FtCloseFn = FT_STATUS(FT_API*)(FT_HANDLE);
+using FtSetEventNotificationFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD, void*);
+using FtSetLatencyTimerFn = FT_STATUS(FT_API*)(FT_HANDLE, UCHAR);

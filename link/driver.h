@@ -27,6 +27,9 @@
 // FT_IO_ERROR at once, without waiting out a time-out, and the handle never
 // recovers, even when the device comes back; waitForRx still returns within
 // its time-out; close still releases it with FT_OK.
+//
+// A failed device list: the back end has told the operator why on the console,
+// and no open is attempted after it (FTDI's own FT_Open crashes then).
 #pragma once
 
 #include <cstdint>

@@ -77,7 +77,7 @@ FT_STATUS LoomDevice::read(void* buffer, DWORD toRead, DWORD* returned) {
 }
 
 FT_STATUS LoomDevice::write(const void* buffer, DWORD toWrite, DWORD* written) {
-    DWORD accept = maxWrite_ != 0 ? std::min(toWrite, maxWrite_) : toWrite;
+    DWORD accept = maxWrite_ != 0 ? std::min<DWORD>(toWrite, maxWrite_) : toWrite;
     std::function<void()> signal;
     *written = 0;
     {

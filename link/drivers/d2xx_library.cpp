@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -10,20 +11,21 @@
 #include "base/log.h"
 #include "link/drivers/dynlib.h"
 #include "link/drivers/rx_event.h"
+#include "link/ft_status.h"
 
 namespace {
 
-// FTDI's exported functions, with FTDI's calling convention.
-using CreateDeviceInfoListFn = FT_STATUS(FT_API*)(DWORD*);
-using GetDeviceInfoListFn = FT_STATUS(FT_API*)(FT_DEVICE_LIST_INFO_NODE*, DWORD*);
-using OpenFn = FT_STATUS(FT_API*)(int, FT_HANDLE*);
-using SetTimeoutsFn = FT_STATUS(FT_API*)(FT_HANDLE, ULONG, ULONG);
-using GetStatusFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD*, DWORD*, DWORD*);
-using ReadFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
-using WriteFn = FT_STATUS(FT_API*)(FT_HANDLE, void*, DWORD, DWORD*);
-using CloseFn = FT_STATUS(FT_API*)(FT_HANDLE);
-using SetEventNotificationFn = FT_STATUS(FT_API*)(FT_HANDLE, DWORD, void*);
-using SetLatencyTimerFn = FT_STATUS(FT_API*)(FT_HANDLE, UCHAR);
+// FTDI's exported functions (link/d2xx.h, checked against FTDI's header in CI).
+using CreateDeviceInfoListFn = FtCreateDeviceInfoListFn;
+using GetDeviceInfoListFn = FtGetDeviceInfoListFn;
+using OpenFn = FtOpenFn;
+using SetTimeoutsFn = FtSetTimeoutsFn;
+using GetStatusFn = FtGetStatusFn;
+using ReadFn = FtReadFn;
+using WriteFn = FtWriteFn;
+using CloseFn = FtCloseFn;
+using SetEventNotificationFn = FtSetEventNotificationFn;
+using SetLatencyTimerFn = FtSetLatencyTimerFn;
 
 // Filled once, on the main thread, before the table is handed out.
 struct Library {
@@ -90,8 +92,18 @@ FT_STATUS createDeviceInfoList(DWORD* numDevs) {
     if (!numDevs)
         return FT_INVALID_PARAMETER;
     FT_STATUS status = lib.createDeviceInfoList(numDevs);
-    if (status != FT_OK)
+    if (status != FT_OK) {
         *numDevs = 0;
+        // No device will be opened after this, so this is the operator's only word.
+        conPrint("ERROR: FTDI's library cannot list USB devices: FT_CreateDeviceInfoList "
+                 "returned %d (%s).\n"
+                 "\tIt needs the USB bus itself: in a container or under WSL, pass the USB "
+                 "device through to it.\n"
+                 "\tOn Linux the kernel's ftdi_sio driver must also let go of the device "
+                 "(sudo rmmod ftdi_sio).\n",
+                 static_cast<int>(status), ftStatusName(status));
+        conFlush();
+    }
     return status;
 }
 
@@ -270,6 +282,16 @@ const Driver missingTable = {
 
 } // namespace
 
+std::string d2xxLoaderReason(const char* file, const std::string& loaderText) {
+    // Windows' texts keep their "%1" where the file's name belongs.
+    std::string reason = loaderText;
+    const size_t fileLen = std::strlen(file);
+    for (size_t at = reason.find("%1"); at != std::string::npos;
+         at = reason.find("%1", at + fileLen))
+        reason.replace(at, 2, file);
+    return std::string(file) + ": " + reason;
+}
+
 const Driver* d2xxLibraryDriver(std::string& error) {
     if (loaded)
         return &table;
@@ -282,7 +304,7 @@ const Driver* d2xxLibraryDriver(std::string& error) {
         }
         if (!reasons.empty())
             reasons += "; ";
-        reasons += std::string(*name) + ": " + why;
+        reasons += d2xxLoaderReason(*name, why);
     }
     error = "FTDI's D2XX library could not be loaded (" + reasons + ")";
     return nullptr;
@@ -293,8 +315,7 @@ const Driver* d2xxLibraryDriverAt(const char* path, std::string& error) {
         return &table;
     void* handle = loadLibrary(path, error);
     if (!handle) {
-        error =
-            std::string("FTDI's D2XX library could not be loaded (") + path + ": " + error + ")";
+        error = "FTDI's D2XX library could not be loaded (" + d2xxLoaderReason(path, error) + ")";
         return nullptr;
     }
     error = resolveAll(handle, path);

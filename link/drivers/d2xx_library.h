@@ -17,3 +17,7 @@ const Driver* d2xxLibraryDriverAt(const char* path, std::string& error);
 // Says on the console and in the log that the library is missing and why, and
 // returns a back end that finds no device. Main thread, once the log is open.
 const Driver* d2xxLibraryMissing(const std::string& error);
+
+// One library's part of the load failure: "file: the loader's reason", with
+// the file's name in place of the "%1" Windows leaves in its texts.
+std::string d2xxLoaderReason(const char* file, const std::string& loaderText);

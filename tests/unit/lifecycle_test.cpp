@@ -15,6 +15,7 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/version.h"
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/reader.h"
@@ -71,8 +72,10 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
     const std::string startLine = "\n\nShedmate: starting at ";
     ASSERT_EQ(log.rfind(startLine, 0), 0u) << log;
     EXPECT_TRUE(startsWithCtime(log.substr(startLine.size()))) << log;
-    // ctime's own line end, then the format's: a blank line follows.
+    // ctime's own line end, then the format's: a blank line follows, then the version.
     EXPECT_EQ(log.substr(startLine.size() + 25, 1), "\n");
+    const std::string versionLine = "Shedmate version " + std::string(shedmateVersion()) + "\n";
+    EXPECT_EQ(log.substr(startLine.size() + 26, versionLine.size()), versionLine) << log;
     size_t count = posOf(log, "Number of devices is 0\n");
     size_t open = posOf(log, "FT_Open returned 2\n");
     size_t failed = posOf(log, "openLoom failed: 2\n");

@@ -1,0 +1,81 @@
+// The programs' options: --help, --version, shedmate-demo's --fast, and
+// mistakes answered with the usage on standard error and status 2.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/version.h"
+#include "console/command_line.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* program;
+    std::vector<const char*> args;
+    CommandLine::Action action;
+    bool fast;
+    const char* unknown;
+};
+
+class CommandLineParse : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CommandLineParse, GivesTheActionAndOptions) {
+    const Case& c = GetParam();
+    std::vector<const char*> argv{c.program};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    CommandLine line = parseCommandLine(c.program, static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.action, c.action);
+    EXPECT_EQ(line.fast, c.fast);
+    EXPECT_STREQ(line.unknown, c.unknown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLineParse,
+    ::testing::Values(
+        Case{"NoArguments", "shedmate", {}, CommandLine::run, false, nullptr},
+        Case{"Help", "shedmate", {"--help"}, CommandLine::help, false, nullptr},
+        Case{"Version", "shedmate", {"--version"}, CommandLine::version, false, nullptr},
+        Case{"FirstOfHelpAndVersionWins",
+             "shedmate",
+             {"--help", "--version"},
+             CommandLine::help,
+             false,
+             nullptr},
+        // A mistake anywhere wins, so a typo is never silently run past.
+        Case{"MistakeWinsOverVersion",
+             "shedmate",
+             {"--version", "-x"},
+             CommandLine::misuse,
+             false,
+             "-x"},
+        Case{"PositionalArgument", "shedmate", {"COM3"}, CommandLine::misuse, false, "COM3"},
+        // --fast belongs to the demo only.
+        Case{"FastOnlyForTheDemo", "shedmate", {"--fast"}, CommandLine::misuse, false, "--fast"},
+        Case{"DemoFast", "shedmate-demo", {"--fast"}, CommandLine::run, true, nullptr},
+        Case{"DemoFastThenHelp",
+             "shedmate-demo",
+             {"--fast", "--help"},
+             CommandLine::help,
+             true,
+             nullptr}));
+
+TEST(CommandLineAnswer, HelpAndVersionOnStdoutMistakesOnStderrWithStatusTwo) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(answerCommandLine("shedmate", {CommandLine::help}), 0);
+    EXPECT_EQ(answerCommandLine("shedmate", {CommandLine::version}), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("usage: shedmate [--help] [--version]\n", 0), 0u) << out;
+    EXPECT_NE(out.find("shedmate " + std::string(shedmateVersion()) + "\n"), std::string::npos);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(answerCommandLine("shedmate-demo", {CommandLine::misuse, false, "--slow"}), 2);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("unknown option '--slow'"), std::string::npos) << err;
+    EXPECT_NE(err.find("usage: shedmate-demo [--fast]"), std::string::npos) << err;
+
+    EXPECT_EQ(answerCommandLine("shedmate", {CommandLine::run}), -1);
+}
+
+} // namespace
