@@ -2,6 +2,32 @@
 
 #include <atomic>
 
+namespace absent {
+
+FT_STATUS open(int, FT_HANDLE* handle) {
+    if (!handle)
+        return FT_INVALID_PARAMETER;
+    *handle = nullptr;
+    return FT_DEVICE_NOT_FOUND;
+}
+FT_STATUS setTimeouts(FT_HANDLE, ULONG, ULONG) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS getStatus(FT_HANDLE, DWORD*, DWORD*, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS read(FT_HANDLE, void*, DWORD, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS write(FT_HANDLE, const void*, DWORD, DWORD*) {
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS close(FT_HANDLE) {
+    return FT_INVALID_HANDLE;
+}
+
+} // namespace absent
+
 namespace {
 
 // Until a back end is installed the program sees no device at all.
@@ -15,38 +41,16 @@ FT_STATUS noList(DeviceInfoNode* list, DWORD* numDevs) {
     FT_STATUS status = noDevices(numDevs);
     return list ? status : FT_INVALID_PARAMETER;
 }
-FT_STATUS noOpen(int, FT_HANDLE* handle) {
-    if (!handle)
-        return FT_INVALID_PARAMETER;
-    *handle = nullptr;
-    return FT_DEVICE_NOT_FOUND;
-}
-FT_STATUS noTimeouts(FT_HANDLE, ULONG, ULONG) {
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS noStatus(FT_HANDLE, DWORD*, DWORD*, DWORD*) {
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS noRead(FT_HANDLE, void*, DWORD, DWORD*) {
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS noWrite(FT_HANDLE, const void*, DWORD, DWORD*) {
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS noClose(FT_HANDLE) {
-    return FT_INVALID_HANDLE;
-}
-
 const Driver absentDriver = {
     .name = "none",
     .createDeviceInfoList = noDevices,
     .getDeviceInfoList = noList,
-    .open = noOpen,
-    .setTimeouts = noTimeouts,
-    .getStatus = noStatus,
-    .read = noRead,
-    .write = noWrite,
-    .close = noClose,
+    .open = absent::open,
+    .setTimeouts = absent::setTimeouts,
+    .getStatus = absent::getStatus,
+    .read = absent::read,
+    .write = absent::write,
+    .close = absent::close,
     .waitForRx = nullptr,
     .setLatencyTimer = nullptr,
 };

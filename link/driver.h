@@ -60,5 +60,17 @@ struct Driver {
 // driver, which sees no device at all.
 void installDriver(const Driver* driver);
 
+// The operations of a back end with nothing to drive: every handle is unknown
+// and an open finds no device. For tables that stand in when there is nothing
+// to talk to (no back end installed, FTDI's library not loaded).
+namespace absent {
+FT_STATUS open(int index, FT_HANDLE* handle);
+FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
+FT_STATUS getStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* events);
+FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned);
+FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written);
+FT_STATUS close(FT_HANDLE handle);
+} // namespace absent
+
 // The installed back end. Any thread.
 const Driver& driver();
