@@ -110,7 +110,8 @@ inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}
 
 // "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
 // then the end of the network restart.
-inline testing::AssertionResult playApply(ShedmateRun& run, const std::vector<std::string>& changes) {
+inline testing::AssertionResult playApply(ShedmateRun& run,
+                                          const std::vector<std::string>& changes) {
     if (auto ok = run.expectWire("<netdown/>\n"); !ok)
         return ok;
     for (const std::string& change : changes) {

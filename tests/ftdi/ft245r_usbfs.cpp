@@ -20,9 +20,10 @@
 //
 // The far side of the chip in use is a scripted peer on SHEDMATE_VLOOM_SOCKET
 // (frames 'O', 'W', 'C', 'E' out; 'D' and 'U' in, 'U' confirmed with 'K'), or
-// the virtual loom's model. "In use" means opened the way FT_Open leaves it:
-// the library's own enumeration (claim, reset, purge, status, release) does
-// not connect the loom; a latency-timer request or a write does.
+// the virtual loom's model. The loom is attached once the device is taken up
+// the way a program does after FT_Open: its latency timer set, or bytes
+// written. The library's own enumeration (claim, reset, purge, status, bulk-IN
+// URBs submitted and discarded, release) does not attach it.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>

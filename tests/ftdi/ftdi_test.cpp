@@ -40,8 +40,7 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 const std::vector<Chip> oneLoom = {{"FT000001"}};
 // The device rules pick the last "FT245R USB FIFO": FT000002.
-const std::vector<Chip> twoLooms = {
-    {"FT000001"}, {"FT000002"}, {"FT000003", "FT232R USB UART"}};
+const std::vector<Chip> twoLooms = {{"FT000001"}, {"FT000002"}, {"FT000003", "FT232R USB UART"}};
 const std::vector<Chip> heldByKernel = {{"FT000001", ft245r::loomProduct, true}};
 
 bool logged(ShedmateRun& run, const std::string& line) {
@@ -135,8 +134,8 @@ void wholeSession(ShedmateRun& run) {
     const std::string command = "receivefirmware " + std::to_string(image.size()) + "\r";
     ASSERT_TRUE(run.expectWire(command + image, 30000));
     run.send("<ready>\r\n");
-    ASSERT_TRUE(run.expectOutput(" s; the loom acknowledged it.\n" + statusScreen(edited) +
-                                 menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutput(" s; the loom acknowledged it.\n" + statusScreen(edited) + menuPrompt));
     quit(run);
 
     EXPECT_TRUE(logged(run, "applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"))
