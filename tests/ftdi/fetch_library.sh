@@ -7,10 +7,9 @@
 #
 # Usage: tests/ftdi/fetch_library.sh OUT SOURCE_DIR
 set -euo pipefail
-out=$1 root=$2
 package=ftdi-d2xx@1.3.1 # FTDI's libftd2xx 1.4.24
-
-mkdir -p "$out"
+mkdir -p "$1"
+out=$(cd "$1" && pwd) root=$(cd "$2" && pwd)
 cd "$out"
 if [ ! -f package/lib/Linux/libftd2xx.a ]; then
     command -v npm >/dev/null || { echo "fetch_library: npm is needed to fetch $package" >&2; exit 1; }
