@@ -40,9 +40,9 @@ enum : FT_STATUS {
 constexpr DWORD FT_EVENT_RXCHAR = 1;
 
 #if !defined(_WIN32)
-// What FT_SetEventNotification takes on Linux and macOS: the library
-// broadcasts the condition, under the mutex, when bytes arrive after the
-// registration. iVar is the application's; the library leaves it alone.
+// What FT_SetEventNotification takes on Linux and macOS: the library signals
+// the condition when bytes arrive after the registration (not for bytes
+// already waiting). iVar is the application's; the library leaves it alone.
 struct EVENT_HANDLE {
     pthread_cond_t eCondVar;
     pthread_mutex_t eMutex;

@@ -41,10 +41,10 @@ std::vector<Chip> parse(const std::string& text) {
     return chips;
 }
 
-std::string nodePath(const std::string& bus, size_t index) {
+std::string nodePath(size_t index) {
     char name[8];
     std::snprintf(name, sizeof name, "%03u", static_cast<unsigned>(index + 2));
-    return bus + "/" + name;
+    return std::string(busFolder) + "/" + name;
 }
 
 std::string nodeDescriptors() {
@@ -108,7 +108,7 @@ std::string enterBus(Bus bus, const std::vector<Chip>& chips) {
     }
     if (bus == Bus::None)
         return "";
-    const std::string dir = defaultBus;
+    const std::string dir = busFolder;
     if (::mkdir("/proc/bus/usb", 0755) != 0 || ::mkdir(dir.c_str(), 0755) != 0)
         return "cannot make " + dir + ": " + std::strerror(errno);
     // The root hub: device, configuration, interface, its interrupt endpoint.
@@ -123,7 +123,7 @@ std::string enterBus(Bus bus, const std::vector<Chip>& chips) {
     if (bus == Bus::RootHub)
         return "";
     for (size_t i = 0; i < chips.size(); ++i)
-        if (auto error = writeFile(nodePath(dir, i), nodeDescriptors()); !error.empty())
+        if (auto error = writeFile(nodePath(i), nodeDescriptors()); !error.empty())
             return error;
     return "";
 }

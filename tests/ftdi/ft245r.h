@@ -4,10 +4,10 @@
 // lays out a bus in a private mount namespace (the ftdi tests, the bench).
 //
 // Environment read by the emulation:
-//   SHEDMATE_FT245R_BUS    the folder of the node files (default /proc/bus/usb/001)
-//   SHEDMATE_FT245R_CHIPS  the chips, one per node from 002 on, separated by
-//                          ';': "SERIAL|PRODUCT", or "SERIAL|PRODUCT|busy" for
-//                          one the kernel's ftdi_sio holds (claims fail, EBUSY)
+//   SHEDMATE_FT245R_CHIPS  the chips on bus 001, one per node from 002 on,
+//                          separated by ';': "SERIAL|PRODUCT", or
+//                          "SERIAL|PRODUCT|busy" for one the kernel's
+//                          ftdi_sio holds (claims fail with EBUSY)
 //   SHEDMATE_VLOOM_SOCKET  a scripted peer (virtual_loom/ftd2xx/script_link.h)
 //                          the chip in use connects to; unset: the virtual
 //                          loom's model answers, with SHEDMATE_VLOOM_SCAN_MS,
@@ -19,9 +19,9 @@
 
 namespace ft245r {
 
-constexpr char busEnv[] = "SHEDMATE_FT245R_BUS";
 constexpr char chipsEnv[] = "SHEDMATE_FT245R_CHIPS";
-constexpr char defaultBus[] = "/proc/bus/usb/001";
+// The bus the library finds when neither sysfs nor /dev/bus/usb shows one.
+constexpr char busFolder[] = "/proc/bus/usb/001";
 constexpr char loomProduct[] = "FT245R USB FIFO";
 
 struct Chip {
@@ -34,8 +34,8 @@ struct Chip {
 std::string describe(const std::vector<Chip>& chips);
 std::vector<Chip> parse(const std::string& text);
 
-// The node of the chip at `index` in the bus folder: 002, 003, ...
-std::string nodePath(const std::string& bus, size_t index);
+// The node of the chip at `index`: busFolder's 002, 003, ...
+std::string nodePath(size_t index);
 
 // What reading a usbfs node gives: the device descriptor, then the whole
 // configuration (interface, bulk IN 0x81, bulk OUT 0x02).
