@@ -397,13 +397,14 @@ void serveChip(State& s, Chip& chip, int frames, Clock::time_point now, std::str
                 complete(s, *f, urb, 0);
             }
         }
-        while (chip.buffer.size() < chipBufferBytes && !chip.loomSide.empty()) {
-            chip.buffer.push_back(chip.loomSide.front());
-            chip.loomSide.pop_front();
-        }
         size_t packets = packetsPerFrame * static_cast<size_t>(frames);
         const auto latency = std::chrono::milliseconds(chip.latencyMs);
         while (packets-- > 0 && !f->in.empty()) {
+            // The loom fills the chip's buffer as fast as the host empties it.
+            while (chip.buffer.size() < chipBufferBytes && !chip.loomSide.empty()) {
+                chip.buffer.push_back(chip.loomSide.front());
+                chip.loomSide.pop_front();
+            }
             usbdevfs_urb* urb = f->in.front();
             size_t room = static_cast<size_t>(urb->buffer_length - urb->actual_length);
             bool full = chip.buffer.size() >= packetBytes - statusBytes && room >= packetBytes;
