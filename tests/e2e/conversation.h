@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -105,6 +106,32 @@ inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}
         return ok;
     run.send("<ready>\r\n");
     return reportStatus(run, r);
+}
+
+// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
+// then the end of the network restart.
+inline testing::AssertionResult playApply(ShedmateRun& run,
+                                          const std::vector<std::string>& changes) {
+    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
+        return ok;
+    for (const std::string& change : changes) {
+        if (auto ok = run.expectWireQuiet(); !ok)
+            return ok;
+        run.send("<ready>\r\n");
+        if (auto ok = run.expectWire(change); !ok)
+            return ok;
+    }
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    if (auto ok = run.expectWire("<netup/>\n"); !ok)
+        return ok;
+    run.send("<please wait>\r\n");
+    // The wait goes on until the network is back.
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    return testing::AssertionSuccess();
 }
 
 } // namespace e2e

@@ -55,8 +55,9 @@ ShedmateRun::ShedmateRun(RunOptions options) {
 
     peer::ProgramOptions start;
     start.executable = options.executable;
+    start.args = options.args;
     start.workDir = workDir_;
-    start.vloomDir = vloomDir();
+    start.vloomDir = options.libraryDir;
     if (options.scripted) {
         loom_ = std::make_unique<peer::ScriptPeer>(workDir_ + "/loom.sock");
         if (!loom_->listening()) {

@@ -30,6 +30,9 @@ std::string vloomDir();
 
 struct RunOptions {
     std::string executable = shedmatePath();
+    std::vector<std::string> args;
+    // Put first on the library search path: the folder of the libftd2xx.so used.
+    std::string libraryDir = vloomDir();
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
     std::vector<std::pair<std::string, std::string>> env;
