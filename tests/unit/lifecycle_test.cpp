@@ -211,7 +211,7 @@ TEST_F(Lifecycle, OpenSetsTimeoutsAndLatencyAndCloseReleasesTheDeviceOnce) {
     EXPECT_EQ(fake::closeCount(), 1);
     EXPECT_EQ(ftHandle.load(), nullptr);
     // Stopping on request is not a lost link.
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 
     closeLoom();
     EXPECT_EQ(fake::closeCount(), 1);
@@ -246,7 +246,7 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
 
     fake::blockReads(false);
     EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 }
 
 std::mutex hungMutex;
