@@ -60,9 +60,9 @@ constexpr uint32_t closeWaitMs = 2000;
 
 // How the run is ending, as the main loop follows it. Main thread.
 struct Ending {
-    bool quitStarted = false; // "close" is queued or sent
-    uint32_t quitSince = 0;   // when it was queued
-    bool waitedForApply = false;
+    bool quitStarted = false;    // "close" is queued or sent
+    uint32_t quitSince = 0;      // when it was queued
+    bool waitedForApply = false; // the end came while the loom's network was down
     bool logFailureTold = false;
 };
 Ending ending;
@@ -98,7 +98,7 @@ void tellLogFailure() {
     conFlush();
 }
 
-// The loom's own close and a lost link are told once, as the run exits;
+// The loom's own close and a lost link are told as the run exits;
 // "<closing connection>" after our "close" is just the answer.
 void tellEnd() {
     if (runEnd() == RunEnd::loomClosed) {
@@ -122,6 +122,7 @@ void takeInterrupt() {
 }
 
 void exitRun() {
+    noticeRunEnd();
     tellEnd();
     closeLoom();
     takeInterrupt();

@@ -125,6 +125,7 @@ TEST_P(DuringAnUpload, TheImageStopsAsTheControllerActs) {
 
     // Any message first: the receiving thread must not stall on it.
     run.send("<flashing/>\r\n");
+    ASSERT_TRUE(run.expectDrained());
     if (m.says.empty())
         ASSERT_TRUE(run.unplug(script::failGetStatus | script::failRead));
     else

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/main_loop.h"
 #include "base/clock.h"
@@ -312,5 +314,69 @@ TEST_F(Lifecycle, ProgressDotsEveryTwoSecondsAcrossTheTickWrap) {
     EXPECT_EQ(dotsAt(0x000003D1u), 4);
     EXPECT_EQ(console.output(), "....");
 }
+
+// Reasons in the order endRun hears them, with a status of their own or -1.
+struct EndCase {
+    const char* name;
+    std::vector<std::pair<RunEnd, int>> calls;
+    RunEnd winner;
+    int status;
+    bool lost;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunEnding : public testing::TestWithParam<EndCase> {};
+
+TEST_P(RunEnding, TheFirstReasonWinsAndASuccessHidesNoLaterFailure) {
+    resetProgramState();
+    const EndCase& c = GetParam();
+    for (size_t i = 0; i < c.calls.size(); ++i)
+        EXPECT_EQ(endRun(c.calls[i].first, c.calls[i].second), i == 0) << i;
+    EXPECT_EQ(runEnd(), c.winner);
+    EXPECT_EQ(runExitStatus(), c.status);
+    EXPECT_EQ(linkLost(), c.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, RunEnding,
+    testing::Values(
+        EndCase{"CloseFailsAsTheRunQuits",
+                {{RunEnd::quit, -1}, {RunEnd::linkLost, -1}},
+                RunEnd::quit,
+                1,
+                true},
+        EndCase{"SignalWhileQuitting",
+                {{RunEnd::quit, -1}, {RunEnd::interrupted, -1}},
+                RunEnd::quit,
+                130,
+                false},
+        EndCase{
+            "VerdictStands", {{RunEnd::quit, 3}, {RunEnd::linkLost, -1}}, RunEnd::quit, 3, true},
+        // A failed write, then the loom's close in the same read.
+        EndCase{"LostThenClosed",
+                {{RunEnd::linkLost, -1}, {RunEnd::loomClosed, -1}},
+                RunEnd::linkLost,
+                1,
+                true},
+        // The loom hangs up after its close, or after answering ours.
+        EndCase{"ClosedThenHungUp",
+                {{RunEnd::loomClosed, -1}, {RunEnd::linkLost, -1}},
+                RunEnd::loomClosed,
+                0,
+                false},
+        EndCase{"CloseAnsweredThenHungUp",
+                {{RunEnd::quit, -1}, {RunEnd::loomClosed, -1}, {RunEnd::linkLost, -1}},
+                RunEnd::quit,
+                0,
+                false},
+        EndCase{"StartFailed",
+                {{RunEnd::startFailed, -1}, {RunEnd::interrupted, -1}},
+                RunEnd::startFailed,
+                1,
+                false}),
+    [](const testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 } // namespace
