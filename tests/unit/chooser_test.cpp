@@ -77,7 +77,9 @@ class NetworkChooser : public ::testing::Test {
         logClose();
     }
 
+    // Each answer is given in a run of its own: a quit ends the one it is in.
     int choose() {
+        resetAppState();
         appState = state::chooseNetwork;
         chooseNetwork();
         return appState.load();
