@@ -86,8 +86,7 @@ class ShedmateRun {
     bool running();
     std::string workDir() const { return workDir_; }
     std::string log() const;
-    // Waits for needle in Shedmate.log; only lines the program flushes at once
-    // show up while it runs.
+    // Waits for needle in Shedmate.log.
     testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
     std::string stderrText() const;
     // The log's last entry is the exit line ("Shedmate exiting at " and ctime's text).
