@@ -138,11 +138,13 @@ void chooseNetwork() {
     uint32_t started = tickCount();
     conPrint("\tScanning for networks\u2026\n");
     conFlush();
+    operatorWaits();
     queueMsg("<wifiscan/>");
     bool finished = waitForScan(started);
     // The main loop acts on whatever ends the run.
     if (runEnding())
         return;
+    discardTypeAhead();
 
     ScanList list = snapshotScan();
     if (!finished)
@@ -168,7 +170,7 @@ void chooseNetwork() {
     }
     switch (answer.text[0]) {
     case 'q':
-        setAppState(state::quit);
+        setAppState(quitConfirmed() ? state::quit : state::showStatus);
         return;
     case 's':
         setAppState(state::chooseNetwork);

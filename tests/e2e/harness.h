@@ -33,6 +33,8 @@ struct RunOptions {
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
     std::vector<std::pair<std::string, std::string>> env;
+    // The console, input and output, on a pseudo-terminal (peer::ProgramOptions).
+    bool terminal = false;
 };
 
 class ShedmateRun {
