@@ -14,6 +14,7 @@
 #include "base/version.h"
 #include "console/chooser.h"
 #include "console/editors.h"
+#include "console/input.h"
 #include "console/menu.h"
 #include "console/notices.h"
 #include "link/connection.h"
@@ -359,6 +360,8 @@ int runShedmate(DriverChoice chooseDriver) {
         // Idle and the progress wait have nothing to do until the state
         // changes or the next dot is due; quitting polls for "close" to leave.
         bool waitingForLoom = (s == state::idle || s == state::pleaseWait) && appState == s;
+        if (waitingForLoom || s == state::startUp || s == state::firmware)
+            operatorWaits();
         watchSilence(waitingForLoom);
         if (waitingForLoom) {
             int waitMs = idleWaitMs(s);

@@ -65,6 +65,11 @@ inline std::string statusScreen(const LoomReport& r, const std::string& version 
            r.staticAddress + "\n";
 }
 
+// The line under the status screen while edits wait to be applied.
+inline std::string pendingLine(const std::string& fields) {
+    return "\n\tNot yet applied: " + fields + ". Enter 'a' to apply.\n";
+}
+
 // Answers "<netstatus/>" and "<wifistatus/>" as they come, one message per
 // read, with one message split over two reads.
 inline testing::AssertionResult reportStatus(ShedmateRun& run, const LoomReport& r) {

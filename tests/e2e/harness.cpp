@@ -67,6 +67,7 @@ ShedmateRun::ShedmateRun(RunOptions options) {
         start.env.push_back(loom_->envEntry());
     }
     start.env.insert(start.env.end(), options.env.begin(), options.env.end());
+    start.terminal = start.terminalInput = options.terminal;
     std::string error;
     if (!program_.start(start, error))
         ADD_FAILURE() << error;

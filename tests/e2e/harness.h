@@ -36,6 +36,8 @@ struct RunOptions {
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
     std::vector<std::pair<std::string, std::string>> env;
+    // The console, input and output, on a pseudo-terminal (peer::ProgramOptions).
+    bool terminal = false;
 };
 
 class ShedmateRun {
@@ -89,8 +91,7 @@ class ShedmateRun {
     bool running();
     std::string workDir() const { return workDir_; }
     std::string log() const;
-    // Waits for needle in Shedmate.log; only lines the program flushes at once
-    // show up while it runs.
+    // Waits for needle in Shedmate.log.
     testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
     std::string stderrText() const;
     // The log's last entry is the exit line ("Shedmate exiting at " and ctime's text).

@@ -34,7 +34,7 @@ TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
     run.type("LOOM-9\n");
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
     // An edit stays in the program until it is applied.
     ASSERT_TRUE(run.expectWireQuiet());
 
@@ -88,25 +88,30 @@ TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
     LoomReport edited = loom;
     run.type("2\n");
     edited.wifi = "WIFI_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Enable Wireless") + menuPrompt));
     run.type("4\n");
     edited.dhcp = "DHCP_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) +
+                                     pendingLine("Enable Wireless, Acquire Address (DHCP)") +
+                                     menuPrompt));
     run.type("5\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Static Address: "));
     run.type("10.0.0.7\n");
     edited.staticAddress = "10.0.0.7";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    const std::string pending =
+        pendingLine("Enable Wireless, Acquire Address (DHCP), Static Address");
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pending + menuPrompt));
 
     // A quote would end the attribute early on the wire: refused, name kept.
     run.type("1\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Loom Name: "));
     run.type("LOOM\"9\n");
-    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + pending + menuPrompt));
 
     run.type("x\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tCommand not understood: x\n\n" + statusScreen(edited) +
-                                     menuPrompt));
+                                     pending + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(
@@ -145,7 +150,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.type("2\n");
     LoomReport edited = loom;
     edited.ssid = "Guest";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     // 's' asks again; the new list replaces the old one.
     run.type("3\n");
@@ -166,7 +172,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
         "\n\tThe network you have chosen (Dye House) requires a passphrase\n\tPassphrase: "));
     run.type("weft&warp 42\n");
     edited.ssid = "Dye House";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(

@@ -117,14 +117,17 @@ TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
     EXPECT_EQ(fake::closeCount(), 0);
 }
 
-TEST_F(Lifecycle, EachStartEmptiesTheLog) {
+TEST_F(Lifecycle, EachStartKeepsThePreviousLogAsLog1AndStartsAnew) {
     {
         std::ofstream stale("Shedmate.log");
         stale << "left over from an earlier run\n";
     }
     ConsoleCapture console;
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), "left over from an earlier run\n");
+    const std::string first = readLog();
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), first);
 
     std::string log = readLog();
     EXPECT_EQ(log.find("left over"), std::string::npos);
