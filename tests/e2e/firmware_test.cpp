@@ -71,8 +71,7 @@ bool logged(ShedmateRun& run, const std::string& line) {
 TEST(Firmware, ConfirmedImageGoesWholeAndTheLoomsAnswerIsShown) {
     ShedmateRun run;
     LoomReport loom;
-    ASSERT_TRUE(logIn(run, loom));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run, loom));
 
     const std::string image = imageOf(700) + "\r\n\x1a";
     const std::string path = writeImage(run, "loom 4.5v2.19.bin", image);
@@ -121,8 +120,7 @@ TEST(Firmware, RefusalsSayWhyAndSendNothing) {
     options.env.push_back({"HOME", "/nonexistent-home"});
     ShedmateRun run(options);
     LoomReport loom;
-    ASSERT_TRUE(logIn(run, loom));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run, loom));
     const std::string dir = run.workDir();
     writeImage(run, "empty.bin", "");
     const std::string locked = writeImage(run, "locked.bin", "abc");
@@ -160,8 +158,7 @@ TEST(Firmware, RefusalsSayWhyAndSendNothing) {
 
 TEST(Firmware, CommandThatCannotGoTakesNoImageWithIt) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     const std::string path = writeImage(run, "fw.bin", imageOf(5000));
     ASSERT_TRUE(askToSend(run, path, path, 5000));
     // The controller takes nothing, for longer than the write time-out.

@@ -6,6 +6,7 @@
 
 #include "conversation.h"
 #include "harness.h"
+#include "support/case_name.h"
 
 namespace e2e {
 namespace {
@@ -29,12 +30,8 @@ void expectCleanInterruptedEnd(ShedmateRun& run, int status = 130) {
 
 TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     ShedmateRun run;
-    ASSERT_TRUE(run.acceptLoom());
-    ASSERT_TRUE(expectConnecting(run));
-    ASSERT_TRUE(run.expectWire("\n"));
-    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     // The password stays unanswered: the controller is busy with it.
-    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(logIn(run, {}, Login::passwordSent));
     ASSERT_TRUE(run.expectDrained());
 
     run.interrupt(SIGINT);
@@ -62,8 +59,7 @@ class AtTheMenu : public testing::TestWithParam<EndSignal> {};
 
 TEST_P(AtTheMenu, SendsCloseAndEndsWith128PlusTheSignal) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     ASSERT_TRUE(run.expectReadingInput());
 
     run.interrupt(GetParam().signal);
@@ -77,21 +73,19 @@ INSTANTIATE_TEST_SUITE_P(Interrupt, AtTheMenu,
                          testing::Values(EndSignal{"CtrlC", SIGINT, 130},
                                          EndSignal{"Terminate", SIGTERM, 143},
                                          EndSignal{"HangUp", SIGHUP, 129}),
-                         [](const testing::TestParamInfo<EndSignal>& info) {
-                             return std::string(info.param.name);
-                         });
+                         caseName<EndSignal>);
 
 TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     // The chooser now waits for the scan's answer: Ctrl-C comes during that wait.
-    ASSERT_TRUE(run.expectOutput(scanningLine));
+    ASSERT_TRUE(run.expectOutputNext(scanningLine));
 
     run.interrupt(SIGINT);
-    ASSERT_TRUE(run.expectOutput(interruptedLine));
+    // Long before the 10 s the scan would be waited for.
+    ASSERT_TRUE(run.expectOutputNext(interruptedLine, 1500));
     ASSERT_TRUE(run.expectWireQuiet(300));
     run.send("<wifiscan>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectWire("close\n"));
@@ -100,8 +94,7 @@ TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
 
 TEST(Interrupt, DuringAnApplyTheLoomsNetworkIsBroughtBackUpBeforeClosing) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("a\n");
     // The controller is slow to acknowledge "<netdown/>".
     ASSERT_TRUE(run.expectWire("<netdown/>\n"));
@@ -131,8 +124,7 @@ TEST(Interrupt, DuringAnApplyTheLoomsNetworkIsBroughtBackUpBeforeClosing) {
 
 TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     run.send("<wifiscan>\r\n<net=\"Dye House,-60,WPA2\"/>\r\n<ready>\r\n");
@@ -151,8 +143,7 @@ TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {
 
 TEST(Interrupt, ASecondOneWhileClosingEndsAtOnce) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     // The device takes no byte of "close": the orderly way out is held up for
     // a second before it gives up.
     ASSERT_TRUE(run.zeroWrites(0xffffffffu));

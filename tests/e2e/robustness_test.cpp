@@ -17,6 +17,7 @@
 
 #include "conversation.h"
 #include "harness.h"
+#include "support/case_name.h"
 
 namespace e2e {
 namespace {
@@ -57,12 +58,6 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-testing::AssertionResult atMenu(ShedmateRun& run) {
-    if (auto ok = logIn(run); !ok)
-        return ok;
-    return run.expectOutput(menuPrompt);
-}
-
 testing::AssertionResult quitCleanly(ShedmateRun& run, int status = 0) {
     run.type("q\n");
     if (auto ok = run.expectWire("close\n"); !ok)
@@ -75,7 +70,7 @@ TEST(ConsoleOutput, AReaderThatGoesAwayNeitherEndsTheRunNorCutsTheLog) {
     Wrapper script("( \"$SHEDMATE\"; echo $? > status ) | head -c 1 >/dev/null\n"
                    "echo \"status $(cat status)\"");
     ShedmateRun run(script.options());
-    ASSERT_TRUE(logIn(run, {}, false));
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
     // The status screen went to head; give it a moment to leave.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Blind, the operator still edits and quits as usual.
@@ -117,9 +112,7 @@ TEST_P(LinkedLogName, IsNotWrittenThroughAndTheRunGoesOnWithoutALog) {
 INSTANTIATE_TEST_SUITE_P(Log, LinkedLogName,
                          testing::Values(LinkedLog{"SymbolicLink", "ln -s other Shedmate.log"},
                                          LinkedLog{"HardLink", "ln other Shedmate.log"}),
-                         [](const testing::TestParamInfo<LinkedLog>& info) {
-                             return std::string(info.param.name);
-                         });
+                         caseName<LinkedLog>);
 
 TEST(Log, ASecondRunInTheSameFolderLeavesTheFirstOnesLogAlone) {
     ShedmateRun first;

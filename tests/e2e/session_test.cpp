@@ -1,10 +1,14 @@
 // Whole sessions of the real shedmate executable against a controller played
-// by the test: what the operator sees, what goes over the wire, what is logged.
+// by the test: which device it opens (or why none), what the operator sees,
+// what goes over the wire, what is logged.
 #include "conversation.h"
 #include "harness.h"
+#include "virtual_loom/ftd2xx/script_link.h"
 
 namespace e2e {
 namespace {
+
+namespace script = vloom::script;
 
 // Everything between "Please wait " and the line saying the apply took must be
 // progress dots.
@@ -214,25 +218,9 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
         << log;
 }
 
-TEST(Session, EndOfInputAtTheMenuQuitsCleanly) {
-    ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
-    run.closeInput();
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectDeviceClosed());
-    ASSERT_TRUE(run.expectExit(0));
-    // No screen after the last prompt: it left instead of asking no one again.
-    EXPECT_EQ(run.unreadOutput().find("Current Status"), std::string::npos) << run.output();
-    EXPECT_NE(run.log().find("Shedmate exiting at "), std::string::npos) << run.log();
-}
-
 TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
     ShedmateRun run;
-    ASSERT_TRUE(run.acceptLoom());
-    ASSERT_TRUE(run.expectWire("\n"));
-    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
-    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(logIn(run, {}, Login::passwordSent));
     // The status requests still queued are dropped with the connection.
     run.send("<closing connection>\r\n");
     ASSERT_TRUE(run.expectDeviceClosed());
@@ -242,6 +230,64 @@ TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
     std::string log = run.log();
     EXPECT_NE(log.find("processMsg(): <closing connection>\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+}
+
+// --- which device, and none
+
+TEST(Device, NoneAttachedEndsTheRunWithTheDriverStatus) {
+    ShedmateRun run(RunOptions{.env = {{script::devicesEnv, ""}}});
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: no such "
+                                     "device is attached (unplugged or switched off?))\n"));
+    ASSERT_TRUE(run.expectExit(1));
+    std::string log = run.log();
+    EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
+    EXPECT_NE(log.find("Number of devices is 0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Dev "), std::string::npos) << log;
+    EXPECT_NE(log.find("FT_Open returned 2\nopenLoom failed: 2\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+}
+
+TEST(Device, FailedOpenReportsTheStatusTheDriverGave) {
+    ShedmateRun run(RunOptions{.env = {{script::openStatusEnv, "3"}}});
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: the device "
+                                     "is in use, or the kernel's ftdi_sio driver holds it)\n"));
+    ASSERT_TRUE(run.expectExit(1));
+    std::string log = run.log();
+    EXPECT_NE(log.find("Number of devices is 1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  Description=FT245R USB FIFO\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos) << log;
+}
+
+TEST(Device, OfSeveralTheLastFifoIsOpened) {
+    ShedmateRun run(
+        RunOptions{.env = {{script::devicesEnv,
+                            "FT245R USB FIFO|FT232R USB UART|FT245R USB FIFO|FT232R USB UART"}}});
+    ASSERT_TRUE(logIn(run));
+    EXPECT_EQ(run.openedIndex(), 2);
+    // The console names the device it opened.
+    EXPECT_EQ(
+        run.output().rfind("Connecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n", 0),
+        0u)
+        << run.output();
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    std::string log = run.log();
+    EXPECT_NE(log.find("Number of devices is 4\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nDev 3:\n"), std::string::npos) << log;
+    EXPECT_EQ(countOf(log, "  Description=FT232R USB UART\n"), 2) << log;
+    EXPECT_NE(log.find("FT_Open succeeded\n"), std::string::npos) << log;
+}
+
+TEST(Device, ALoneDeviceOfAnotherKindIsOpenedAnyway) {
+    ShedmateRun run(RunOptions{.env = {{script::devicesEnv, "FT232R USB UART"}}});
+    ASSERT_TRUE(logIn(run));
+    EXPECT_EQ(run.openedIndex(), 0);
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
 }
 
 } // namespace

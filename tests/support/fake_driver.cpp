@@ -317,6 +317,14 @@ int blockedReaders() {
     std::lock_guard<std::mutex> lock(m);
     return script.blockedReaders;
 }
+void forgetTraffic() {
+    std::lock_guard<std::mutex> lock(m);
+    // Assigned afresh, so the memory goes too and not only the contents.
+    script.rx = {};
+    script.written = {};
+    script.writeCalls = {};
+    script.partialLine = {};
+}
 std::string written() {
     std::lock_guard<std::mutex> lock(m);
     return script.written;

@@ -57,6 +57,10 @@ void blockReads(bool blocked);
 // Number of reads currently blocked inside the fake.
 int blockedReaders();
 
+// Forgets what was written and what is still to be read, keeping the devices,
+// the open handle, the failures and the responder: one fuzz input's traffic.
+void forgetTraffic();
+
 // Everything written so far, and the bytes of each FT_Write call.
 std::string written();
 std::vector<std::string> writeCalls();

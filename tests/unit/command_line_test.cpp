@@ -7,6 +7,7 @@
 
 #include "base/version.h"
 #include "console/command_line.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -18,6 +19,10 @@ struct Case {
     bool fast;
     const char* unknown;
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CommandLineParse : public ::testing::TestWithParam<Case> {};
 
@@ -59,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
              {"--fast", "--help"},
              CommandLine::help,
              true,
-             nullptr}));
+             nullptr}),
+    caseName<Case>);
 
 TEST(CommandLineAnswer, HelpAndVersionOnStdoutMistakesOnStderrWithStatusTwo) {
     testing::internal::CaptureStdout();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/driver.h"
+#include "support/case_name.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 #include "virtual_loom/loom_driver.h"
@@ -339,10 +340,6 @@ TEST_P(DriverContract, LostDeviceFailsAtOnceAndStaysLost) {
     handle = nullptr;
 }
 
-std::string kindName(const ::testing::TestParamInfo<BackendKind>& info) {
-    return info.param.name;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Backends, DriverContract,
     ::testing::Values(
@@ -358,6 +355,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return std::unique_ptr<Backend>(new KernelSerialBackend); }}
 #endif
         ),
-    kindName);
+    caseName<BackendKind>);
 
 } // namespace

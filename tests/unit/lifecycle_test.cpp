@@ -19,6 +19,7 @@
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/reader.h"
+#include "support/case_name.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 
@@ -145,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "ERROR: FT_CreateDeviceInfoList returned status : 18\n"
                                   "FT_Open returned 18\nopenLoom failed: 18\n",
                                   -1}),
-    [](const ::testing::TestParamInfo<FailedStart>& info) { return std::string(info.param.name); });
+    caseName<FailedStart>);
 
 TEST_F(Lifecycle, EachStartEmptiesTheLog) {
     {
