@@ -451,13 +451,8 @@ constexpr Driver table = {
 
 } // namespace
 
-const Driver* kernelSerialDriver() {
-    libraryMissing = false;
-    return &table;
-}
-
-const Driver* kernelSerialInsteadOfLibrary() {
-    libraryMissing = true;
+const Driver* kernelSerialDriver(bool insteadOfLibrary) {
+    libraryMissing = insteadOfLibrary;
     return &table;
 }
 

@@ -8,12 +8,9 @@
 
 // FT_Open's index refers to the list the last FT_CreateDeviceInfoList found
 // (see enumerateFtdiTtys), and devicePath gives its node ("/dev/ttyUSB0"). Why
-// a device cannot be opened is logged and given by lastError.
-const Driver* kernelSerialDriver();
-
-// The same, for when FTDI's library could not be loaded: finding no device
-// then also says that the library is not installed.
-const Driver* kernelSerialInsteadOfLibrary();
+// a device cannot be opened is logged and given by lastError; insteadOfLibrary:
+// FTDI's library could not be loaded, which finding no device then also says.
+const Driver* kernelSerialDriver(bool insteadOfLibrary = false);
 
 // Where devices are looked for: "/sys" and "/dev" unless a test points
 // elsewhere. Forgets the current device list. With no device open.

@@ -76,7 +76,6 @@ class ShedmateRun {
     testing::AssertionResult unplug(uint32_t failing); // script::fail* bits
     testing::AssertionResult failWrites(uint32_t status);
     testing::AssertionResult zeroWrites(uint32_t count);
-    testing::AssertionResult maxWrite(uint32_t bytes);
     // The library reported FT_Close.
     testing::AssertionResult expectDeviceClosed(int timeoutMs = defaultTimeoutMs);
 

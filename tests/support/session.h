@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -68,6 +69,26 @@ class SessionThread {
     int status_ = -1;
     bool done_ = false;
 };
+
+// Lets a failed test's run end rather than wait on the operator or the loom:
+// ends the operator's input, then asks the run to quit.
+struct RunStopper {
+    ConsolePipe& console;
+    SessionThread& run;
+    ~RunStopper();
+};
+
+// The controller's half of the login and the status report: what it answers
+// to each line the program writes (the banner and password prompt for the
+// empty line, "<ready>" for the password, the two reports), "" for any other
+// line.
+std::string loginReply(const std::string& line);
+// The tail of the menu prompt, shown once the report is complete.
+inline const std::string menuPromptEnd = "'q' for quit: ";
+
+// Plays the controller through the fake driver, answering each line with
+// reply(line) (nothing for "").
+void playLoom(std::function<std::string(const std::string&)> reply = loginReply);
 
 // Polls pred every millisecond until it holds; false after timeoutMs.
 template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {

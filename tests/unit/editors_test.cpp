@@ -13,36 +13,6 @@
 
 namespace {
 
-TEST(StripNewline, RemovesOnlyTrailingLineEnds) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"loom\r\n", "loom"},
-        {"loom\n\n", "loom"},
-        {"loom\n\r\r\n", "loom"},
-        {"lo\nom\n", "lo\nom"},
-        {"loom  \n", "loom  "},
-        {"  loom", "  loom"},
-        {"\r\n", ""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        char buf[32];
-        std::strcpy(buf, c.in);
-        stripNewline(buf);
-        EXPECT_STREQ(buf, c.out) << "input: " << testing::PrintToString(std::string(c.in));
-    }
-}
-
-TEST(StripNewline, NeverStepsBeforeTheStart) {
-    // A line end just before the text must survive a text made only of line ends.
-    char buf[] = "\n\n\r";
-    stripNewline(buf + 1);
-    EXPECT_EQ(buf[0], '\n');
-    EXPECT_EQ(buf[1], '\0');
-}
-
 // The two text editors differ only in their prompt, field and log line.
 struct Editor {
     const char* name;

@@ -429,22 +429,7 @@ class PtyLoom {
     }
 
     void answer(const std::string& line) {
-        if (line.empty())
-            dribble("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n"
-                    "<Password: LOOM-7, 4.5v2.18>\r\n");
-        else if (line == "tulip")
-            dribble("<ready>\r\n");
-        else if (line == "<netstatus/>")
-            dribble("<netstatus>\r\n<hostname=\"LOOM-7\"/>\r\n<state=\"CONNECTED\"/>\r\n"
-                    "<dhcp=\"DHCP_ON\"/>\r\n<wifi=\"WIFI_ON\"/>\r\n"
-                    "<current=\"192.0.2.20\"/>\r\n<static=\"0.0.0.0\"/>\r\n<ready>\r\n");
-        else if (line == "<wifistatus/>")
-            dribble("<wifistatus>\r\n<ssid=\"Weavers\"/>\r\n<encryption=\"WPA2\"/>\r\n"
-                    "</wifistatus>\r\n<ready>\r\n");
-        else if (line == "close")
-            dribble("<closing connection>\r\n");
-        else
-            dribble("<error unknown command>\r\n");
+        dribble(line == "close" ? "<closing connection>\r\n" : loginReply(line));
     }
 
     void dribble(const std::string& reply) {
@@ -491,8 +476,8 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
               0u)
         << out;
     EXPECT_NE(out.find("Loom Name [1]: LOOM-7"), std::string::npos) << out;
-    EXPECT_NE(out.find("Network Name [3]: Weavers"), std::string::npos) << out;
-    EXPECT_NE(out.find("Current Address: 192.0.2.20"), std::string::npos) << out;
+    EXPECT_NE(out.find("Network Name [3]: ShedNet"), std::string::npos) << out;
+    EXPECT_NE(out.find("Current Address: 192.168.1.40"), std::string::npos) << out;
 
     // The controller's last "<ready>" may still be on its way after the menu.
     ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }));
