@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness.h"
+#include "support/checks.h"
 
 namespace e2e {
 
@@ -116,19 +117,19 @@ inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}
     return reportStatus(run, r);
 }
 
+// 'q' at the menu: "close" goes out and the run ends with status 0.
+inline testing::AssertionResult quitCleanly(ShedmateRun& run) {
+    run.type("q\n");
+    if (auto ok = run.expectWire("close\n"); !ok)
+        return ok;
+    return run.expectExit(0);
+}
+
 // At the menu prompt after the login.
 inline testing::AssertionResult atMenu(ShedmateRun& run, const LoomReport& r = {}) {
     if (auto ok = logIn(run, r); !ok)
         return ok;
     return run.expectOutput(menuPrompt);
-}
-
-inline int countOf(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size()))
-        ++n;
-    return n;
 }
 
 } // namespace e2e

@@ -9,7 +9,7 @@
 
 #include "conversation.h"
 #include "harness.h"
-#include "support/case_name.h"
+#include "support/checks.h"
 #include "virtual_loom/ftd2xx/script_link.h"
 
 namespace e2e {
@@ -20,10 +20,6 @@ using namespace std::string_literals;
 
 const std::string namePrompt = "\n\tNew Loom Name: ";
 const std::string closedLine = "\n\tThe loom closed the connection.\n";
-
-bool logged(ShedmateRun& run, const std::string& line) {
-    return run.log().find(line) != std::string::npos;
-}
 
 testing::AssertionResult rename(ShedmateRun& run, const std::string& name) {
     run.type("1\n");
@@ -55,14 +51,12 @@ TEST(LostLoom, UnplugDuringTheProgressWaitKeepsTheAppliedRenameInTheLog) {
     ASSERT_TRUE(run.expectExit(1));
     EXPECT_EQ(run.unreadOutput(), "");
     std::string log = run.log();
-    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("processMsg(): <please wait>\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("readThread(): FT_GetStatus returned 4\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("connection to the loom lost\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("clearing wait"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set hostname: LOOM-9\n"));
+    EXPECT_TRUE(contains(log, "applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): <please wait>\n"));
+    EXPECT_TRUE(contains(log, "readThread(): FT_GetStatus returned 4\n"));
+    EXPECT_TRUE(contains(log, "connection to the loom lost\n"));
+    EXPECT_TRUE(lacks(log, "clearing wait"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -88,8 +82,8 @@ TEST_P(UnpluggedBeforeTheLogin, EndsTheRunAsALostLink) {
     ASSERT_TRUE(run.expectOutput(linkLostLine));
     ASSERT_TRUE(run.expectExit(1));
     std::string log = run.log();
-    EXPECT_NE(log.find(GetParam().noticed), std::string::npos) << log;
-    EXPECT_NE(log.find("connection to the loom lost\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, GetParam().noticed));
+    EXPECT_TRUE(contains(log, "connection to the loom lost\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -138,20 +132,16 @@ TEST_P(FailingWrite, EndsTheRunAsALostLink) {
     const std::string message = f.message;
     std::string log = run.log();
     if (f.stalls)
-        EXPECT_NE(log.find("sendMsgToLoom(): no bytes accepted for 1000 ms, " +
-                           std::to_string(message.size() + 1) + " bytes unsent\n"),
-                  std::string::npos)
-            << log;
+        EXPECT_TRUE(contains(log, "sendMsgToLoom(): no bytes accepted for 1000 ms, " +
+                                      std::to_string(message.size() + 1) + " bytes unsent\n"));
     else
-        EXPECT_NE(log.find("sendMsgToLoom(): [" + std::to_string(message.size() + 1) + "] " +
-                           message + "\nServer: FT_Write returned 4\n"),
-                  std::string::npos)
-            << log;
+        EXPECT_TRUE(contains(log, "sendMsgToLoom(): [" + std::to_string(message.size() + 1) + "] " +
+                                      message + "\nServer: FT_Write returned 4\n"));
     if (receivingThread) {
         EXPECT_EQ(run.wire(), "\ntulip\n");
-        EXPECT_NE(log.find("read thread exiting at "), std::string::npos) << log;
+        EXPECT_TRUE(contains(log, "read thread exiting at "));
     }
-    EXPECT_NE(log.find("connection to the loom lost\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "connection to the loom lost\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -167,25 +157,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Writes, PartialWritesAreCompletedAndLogged) {
     ShedmateRun run(RunOptions{.env = {{script::maxWriteEnv, "3"}}});
     ASSERT_TRUE(atMenu(run));
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     EXPECT_EQ(run.wire(), "\ntulip\n<netstatus/>\n<wifistatus/>\nclose\n");
     for (size_t size : run.writeSizes())
         EXPECT_LE(size, 3u);
     std::string log = run.log();
-    EXPECT_NE(log.find("sendMsgToLoom(): [6] tulip\n"
-                       "continuing write: msgLen = 3, bytesWritten = 0\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("sendMsgToLoom(): [13] <netstatus/>\n"
-                       "continuing write: msgLen = 10, bytesWritten = 0\n"
-                       "continuing write: msgLen = 7, bytesWritten = 3\n"
-                       "continuing write: msgLen = 4, bytesWritten = 6\n"
-                       "continuing write: msgLen = 1, bytesWritten = 9\n"),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(contains(log, "sendMsgToLoom(): [6] tulip\n"
+                              "continuing write: msgLen = 3, bytesWritten = 0\n"));
+    EXPECT_TRUE(contains(log, "sendMsgToLoom(): [13] <netstatus/>\n"
+                              "continuing write: msgLen = 10, bytesWritten = 0\n"
+                              "continuing write: msgLen = 7, bytesWritten = 3\n"
+                              "continuing write: msgLen = 4, bytesWritten = 6\n"
+                              "continuing write: msgLen = 1, bytesWritten = 9\n"));
 }
 
 TEST(Writes, ZeroWritesOnTheReceivingThreadAreWaitedOut) {
@@ -206,14 +190,12 @@ TEST(Writes, ZeroWritesOnTheReceivingThreadAreWaitedOut) {
     back.hostname = "LOOM-9";
     ASSERT_TRUE(reportStatus(run, back));
     ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     std::string log = run.log();
     EXPECT_EQ(countOf(log, "continuing write: msgLen = 32, bytesWritten = 0\n"), 20) << log;
-    EXPECT_EQ(log.find("no bytes accepted"), std::string::npos) << log;
-    EXPECT_EQ(log.find("connection to the loom lost"), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "no bytes accepted"));
+    EXPECT_TRUE(lacks(log, "connection to the loom lost"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -244,7 +226,7 @@ TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
     ASSERT_TRUE(run.expectExit(0));
     // "close" may not overtake the scan request the controller still owes an answer.
     EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+    EXPECT_TRUE(contains(run.log(), "set hostname: LOOM-9\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -288,14 +270,12 @@ TEST(NoisyLine, ControlBytesHighBytesAndNulsAreDroppedAndTheReportCompletes) {
     ASSERT_TRUE(run.expectDrained());
     ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
     EXPECT_EQ(countOf(log, "processMsg(): <Password: LOOM-7, 4.5v2.18>\n"), 1) << log;
-    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-7\"/>\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("processMsg(): <current=\"192.168.1.23\"/>\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("processMsg(): <ssid=\"Weaving-Hall\"/>\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "processMsg(): <hostname=\"LOOM-7\"/>\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): <current=\"192.168.1.23\"/>\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): <ssid=\"Weaving-Hall\"/>\n"));
     for (const char* lost : {"junk", "BROKEN", "Intruder"})
         EXPECT_EQ(log.find(lost), std::string::npos) << lost << " in\n" << log;
     EXPECT_TRUE(run.logEndsWithExitLine());
@@ -320,15 +300,13 @@ TEST(NoisyLine, AnOverlongMessageIsDiscardedAndTheRestOfTheReportKept) {
     ASSERT_TRUE(run.expectDrained());
     ASSERT_TRUE(run.expectOutputNext(statusScreen(loom) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
     EXPECT_EQ(countOf(log, "readThread(): message of more than 511 bytes without '>' discarded"), 1)
         << log;
     EXPECT_EQ(log.find(std::string(100, 'x')), std::string::npos) << log;
-    EXPECT_EQ(log.find("WRONG"), std::string::npos) << log;
-    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-7\"/>\n"), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "WRONG"));
+    EXPECT_TRUE(contains(log, "processMsg(): <hostname=\"LOOM-7\"/>\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -364,11 +342,9 @@ TEST(Oversized, ValuesLongerThanTheirFieldsAreShownCut) {
     shown.version.resize(19);
     ASSERT_TRUE(run.expectOutputNext(statusScreen(shown) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     // The log has the controller's messages whole.
-    EXPECT_TRUE(logged(run, "processMsg(): <hostname=\"" + big.hostname + "\"/>\n")) << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <hostname=\"" + big.hostname + "\"/>\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -402,13 +378,11 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     edited.ssid = "Net-20";
     ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
     for (int k = 21; k <= 25; ++k)
-        EXPECT_NE(log.find("processMsg(): <net=\"" + name(k) + ","), std::string::npos) << log;
-    EXPECT_NE(log.find("set ssid: Net-20\n"), std::string::npos) << log;
+        EXPECT_TRUE(contains(log, "processMsg(): <net=\"" + name(k) + ","));
+    EXPECT_TRUE(contains(log, "set ssid: Net-20\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -482,11 +456,9 @@ TEST_P(LoomLeaves, EndsTheRunAtOnce) {
     // The controller is gone: no "close" for it.
     EXPECT_TRUE(run.expectWireQuiet(0));
     std::string log = run.log();
-    EXPECT_NE(log.find(leaving.unplugged ? "connection to the loom lost\n"
-                                         : "controller closed the connection\n"),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("end of input"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, leaving.unplugged ? "connection to the loom lost\n"
+                                                : "controller closed the connection\n"));
+    EXPECT_TRUE(lacks(log, "end of input"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -509,7 +481,7 @@ TEST(ClosedByLoom, DuringTheProgressWaitEndsWithStatus0AndSaysSo) {
     ASSERT_TRUE(run.expectDeviceClosed());
     ASSERT_TRUE(run.expectExit(0));
     EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_TRUE(logged(run, "controller closed the connection\n")) << run.log();
+    EXPECT_TRUE(contains(run.log(), "controller closed the connection\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -549,7 +521,7 @@ TEST(EndOfInputMidLine, TheUnfinishedLastLineIsStillTaken) {
     ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
     ASSERT_TRUE(run.expectWire("close\n"));
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();
+    EXPECT_TRUE(contains(run.log(), "set hostname: LOOM-9\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 

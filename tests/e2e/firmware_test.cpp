@@ -104,9 +104,7 @@ TEST(Firmware, ConfirmedImageGoesWholeAndTheLoomsAnswerIsShown) {
     ASSERT_TRUE(run.expectOutput(" s; the loom refused it: checksum mismatch\n" +
                                  statusScreen(loom) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     EXPECT_TRUE(logged(run, "Sending update - length: 703 file: " + path + "\n")) << run.log();
     EXPECT_TRUE(logged(run, "sendMsgToLoom(): [20] receivefirmware 703\r")) << run.log();
     EXPECT_TRUE(logged(run, "sendMsgToLoom(): [703] ")) << run.log();
@@ -149,9 +147,7 @@ TEST(Firmware, RefusalsSayWhyAndSendNothing) {
             run.expectOutputNext("\n\n\t" + c.says + "\n\n" + statusScreen(loom) + menuPrompt));
     }
     ASSERT_TRUE(run.expectWireQuiet());
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     for (const Case& c : cases)
         EXPECT_TRUE(logged(run, "sendFirmware(): not sent: " + c.says + "\n")) << run.log();
 }
@@ -282,9 +278,7 @@ TEST(Firmware, CtrlCOnceOnlyWarnsAndTheUploadGoesOn) {
     // The warned Ctrl-C does not end the run afterwards.
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     ASSERT_TRUE(run.expectReadingInput());
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 }
 
 TEST(Firmware, HangUpMidImageLetsTheImageFinishThenEndsWith129) {

@@ -6,7 +6,7 @@
 
 #include "conversation.h"
 #include "harness.h"
-#include "support/case_name.h"
+#include "support/checks.h"
 
 namespace e2e {
 namespace {
@@ -24,7 +24,7 @@ void expectCleanInterruptedEnd(ShedmateRun& run, int status = 130) {
     ASSERT_TRUE(run.expectExit(status));
     // Nothing is shown after the notice: no screen, no prompt.
     EXPECT_EQ(run.unreadOutput(), "");
-    EXPECT_NE(run.log().find("interrupted by the operator\n"), std::string::npos) << run.log();
+    EXPECT_TRUE(contains(run.log(), "interrupted by the operator\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -41,8 +41,7 @@ TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     // unanswered for as long as "close" may wait; the requests queued behind
     // it are dropped.
     EXPECT_EQ(run.wire(), "\ntulip\n");
-    EXPECT_NE(run.log().find("processMsg(): <Password: LOOM-7, 4.5v2.18>\n"), std::string::npos)
-        << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <Password: LOOM-7, 4.5v2.18>\n"));
 }
 
 struct EndSignal {
@@ -138,7 +137,7 @@ TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {
     ASSERT_TRUE(run.expectWire("close\n"));
     expectCleanInterruptedEnd(run);
     // The cut-short read is no passphrase: the network was not taken.
-    EXPECT_EQ(run.log().find("set ssid"), std::string::npos) << run.log();
+    EXPECT_TRUE(lacks(run.log(), "set ssid"));
 }
 
 TEST(Interrupt, ASecondOneWhileClosingEndsAtOnce) {
@@ -157,8 +156,8 @@ TEST(Interrupt, ASecondOneWhileClosingEndsAtOnce) {
     // It did not wait for the write to be given up, nor close the device.
     EXPECT_FALSE(run.expectDeviceClosed());
     std::string log = run.log();
-    EXPECT_EQ(log.find("no bytes accepted"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "no bytes accepted"));
+    EXPECT_TRUE(lacks(log, "Shedmate exiting at "));
 }
 
 } // namespace

@@ -96,16 +96,14 @@ TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
 
     std::string log = run.log();
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
-    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("applyChanges(): no reason to send wificonfig\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("clearing wait\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-9\"/>\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set hostname: LOOM-9\n"));
+    EXPECT_TRUE(contains(log, "applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"));
+    EXPECT_TRUE(contains(log, "applyChanges(): no reason to send wificonfig\n"));
+    EXPECT_TRUE(contains(log, "clearing wait\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): <hostname=\"LOOM-9\"/>\n"));
     // The controller's own log lines never reach the program's.
-    EXPECT_EQ(log.find("boot complete"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "boot complete"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
@@ -146,15 +144,13 @@ TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
     ASSERT_TRUE(reportStatus(run, back));
     ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     std::string log = run.log();
-    EXPECT_NE(log.find("set: WIFI_OFF\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set: DHCP_OFF\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set static address: 10.0.0.7\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("set hostname:"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set: WIFI_OFF\n"));
+    EXPECT_TRUE(contains(log, "set: DHCP_OFF\n"));
+    EXPECT_TRUE(contains(log, "set static address: 10.0.0.7\n"));
+    EXPECT_TRUE(lacks(log, "set hostname:"));
 }
 
 TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
@@ -206,16 +202,13 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     ASSERT_TRUE(reportStatus(run, back));
     ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     std::string log = run.log();
-    EXPECT_EQ(log.find("weft&warp"), std::string::npos) << log;
-    EXPECT_NE(log.find("set ssid: Guest\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set ssid: Dye House\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("<wificonfig ssid=\"Dye House\" encryption=\"WPA\""), std::string::npos)
-        << log;
+    EXPECT_TRUE(lacks(log, "weft&warp"));
+    EXPECT_TRUE(contains(log, "set ssid: Guest\n"));
+    EXPECT_TRUE(contains(log, "set ssid: Dye House\n"));
+    EXPECT_TRUE(contains(log, "<wificonfig ssid=\"Dye House\" encryption=\"WPA\""));
 }
 
 TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
@@ -226,10 +219,10 @@ TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
     ASSERT_TRUE(run.expectDeviceClosed());
     ASSERT_TRUE(run.expectExit(0));
     EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_EQ(run.output().find("Current Status"), std::string::npos) << run.output();
+    EXPECT_TRUE(lacks(run.output(), "Current Status"));
     std::string log = run.log();
-    EXPECT_NE(log.find("processMsg(): <closing connection>\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "processMsg(): <closing connection>\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 // --- which device, and none
@@ -241,10 +234,10 @@ TEST(Device, NoneAttachedEndsTheRunWithTheDriverStatus) {
     ASSERT_TRUE(run.expectExit(1));
     std::string log = run.log();
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
-    EXPECT_NE(log.find("Number of devices is 0\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Dev "), std::string::npos) << log;
-    EXPECT_NE(log.find("FT_Open returned 2\nopenLoom failed: 2\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "Number of devices is 0\n"));
+    EXPECT_TRUE(lacks(log, "Dev "));
+    EXPECT_TRUE(contains(log, "FT_Open returned 2\nopenLoom failed: 2\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST(Device, FailedOpenReportsTheStatusTheDriverGave) {
@@ -253,9 +246,9 @@ TEST(Device, FailedOpenReportsTheStatusTheDriverGave) {
                                      "is in use, or the kernel's ftdi_sio driver holds it)\n"));
     ASSERT_TRUE(run.expectExit(1));
     std::string log = run.log();
-    EXPECT_NE(log.find("Number of devices is 1\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("  Description=FT245R USB FIFO\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "Number of devices is 1\n"));
+    EXPECT_TRUE(contains(log, "  Description=FT245R USB FIFO\n"));
+    EXPECT_TRUE(contains(log, "openLoom failed: 3\n"));
 }
 
 TEST(Device, OfSeveralTheLastFifoIsOpened) {
@@ -270,14 +263,12 @@ TEST(Device, OfSeveralTheLastFifoIsOpened) {
         0u)
         << run.output();
     ASSERT_TRUE(run.expectOutput(menuPrompt));
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
-    EXPECT_NE(log.find("Number of devices is 4\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("\nDev 3:\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "Number of devices is 4\n"));
+    EXPECT_TRUE(contains(log, "\nDev 3:\n"));
     EXPECT_EQ(countOf(log, "  Description=FT232R USB UART\n"), 2) << log;
-    EXPECT_NE(log.find("FT_Open succeeded\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "FT_Open succeeded\n"));
 }
 
 TEST(Device, ALoneDeviceOfAnotherKindIsOpenedAnyway) {
@@ -285,9 +276,7 @@ TEST(Device, ALoneDeviceOfAnotherKindIsOpenedAnyway) {
     ASSERT_TRUE(logIn(run));
     EXPECT_EQ(run.openedIndex(), 0);
     ASSERT_TRUE(run.expectOutput(menuPrompt));
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 }
 
 } // namespace

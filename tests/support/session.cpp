@@ -218,14 +218,6 @@ void playLoom(std::function<std::string(const std::string&)> reply) {
     });
 }
 
-int countOf(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size()))
-        ++n;
-    return n;
-}
-
 std::string unstamped(const std::string& log) {
     std::string out;
     for (size_t i = 0; i < log.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/main_loop.h"
+#include "support/checks.h"
 
 // resetRunState with the fake driver installed (see fake::reset), the real
 // clock and an empty queue.
@@ -103,6 +104,3 @@ template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
 // The log with every line's "[ms]" stamp turned into "[N]", for comparing
 // whole lines.
 std::string unstamped(const std::string& log);
-
-// Counts the occurrences of needle in haystack.
-int countOf(const std::string& haystack, const std::string& needle);

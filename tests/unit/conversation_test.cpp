@@ -59,21 +59,20 @@ TEST_F(Conversation, LogsInShowsTheReportAndQuits) {
         EXPECT_STREQ(s.ssid, "ShedNet");
         EXPECT_STREQ(s.encryption, "WPA2");
     }
-    EXPECT_NE(console.output().find("LOOM-7 - Version: 2.18"), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), "LOOM-7 - Version: 2.18"));
 
     console.type("q\n");
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 0);
     EXPECT_EQ(fake::written(), "\ntulip\n<netstatus/>\n<wifistatus/>\nclose\n");
     EXPECT_EQ(fake::closeCount(), 1);
-    EXPECT_EQ(console.output().find(lostLine), std::string::npos);
+    EXPECT_TRUE(lacks(console.output(), lostLine));
 
     std::string log = readLog();
-    EXPECT_NE(log.find("processMsg(): <Weftrix loom controller: LOOM-7, 4.5v2.18>\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("processMsg(): </wifistatus>\n"), std::string::npos);
-    EXPECT_NE(log.find("read thread exiting at "), std::string::npos);
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(log, "processMsg(): <Weftrix loom controller: LOOM-7, 4.5v2.18>\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): </wifistatus>\n"));
+    EXPECT_TRUE(contains(log, "read thread exiting at "));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST_F(Conversation, ControllerClosingTheConnectionEndsTheRunCleanly) {
@@ -88,7 +87,7 @@ TEST_F(Conversation, ControllerClosingTheConnectionEndsTheRunCleanly) {
     EXPECT_EQ(run.exitStatus(), 0);
     EXPECT_EQ(fake::written(), "\ntulip\n");
     EXPECT_EQ(fake::closeCount(), 1);
-    EXPECT_NE(readLog().find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Shedmate exiting at "));
 }
 
 TEST_F(Conversation, UnpluggedWhileWaitingForTheLoomEndsAtOnce) {
@@ -121,7 +120,7 @@ TEST_F(Conversation, UnpluggedAtTheMenuEndsAfterThePendingAnswer) {
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 1);
     EXPECT_EQ(countOf(console.output(), lostLine), 1);
-    EXPECT_NE(readLog().find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Shedmate exiting at "));
 }
 
 } // namespace
@@ -148,5 +147,5 @@ TEST_F(Conversation, InterruptBeforeTheConsoleReadStillEndsTheRun) {
     run.join();
     EXPECT_TRUE(ended);
     EXPECT_EQ(status.load(), interruptedExitStatus);
-    EXPECT_NE(readLog().find("interrupted by the operator\n"), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "interrupted by the operator\n"));
 }

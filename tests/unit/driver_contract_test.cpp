@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "link/driver.h"
-#include "support/case_name.h"
+#include "support/checks.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 #include "virtual_loom/loom_driver.h"

@@ -55,7 +55,7 @@ TEST_F(FieldEditors, StoresTheTypedValue) {
         EXPECT_STREQ(e.field, "Weft 10.1.2.3");
         EXPECT_EQ(e.flag->load(), 1);
         EXPECT_EQ(appState.load(), state::showStatus);
-        EXPECT_NE(readLog().find(std::string(e.logPrefix) + "Weft 10.1.2.3\n"), std::string::npos);
+        EXPECT_TRUE(contains(readLog(), std::string(e.logPrefix) + "Weft 10.1.2.3\n"));
     }
     // Each editor marks its own field only.
     EXPECT_EQ(loomSettings.wifiChanged.load(), 0);
@@ -72,7 +72,7 @@ TEST_F(FieldEditors, EmptyLineAndSameValueStillCountAsChanges) {
             e.run();
             EXPECT_STREQ(e.field, "");
             EXPECT_EQ(e.flag->load(), 1);
-            EXPECT_NE(readLog().find(std::string(e.logPrefix) + "\n"), std::string::npos);
+            EXPECT_TRUE(contains(readLog(), std::string(e.logPrefix) + "\n"));
         }
         {
             setField(e, "same");
@@ -100,7 +100,7 @@ TEST_F(FieldEditors, ThirtyTwoCharactersAtMost) {
             e.run();
             EXPECT_EQ(std::string(e.field), full);
             EXPECT_EQ(e.flag->load(), 0);
-            EXPECT_NE(console.output().find(" may be at most 32 characters.\n"), std::string::npos);
+            EXPECT_TRUE(contains(console.output(), " may be at most 32 characters.\n"));
         }
     }
 }
@@ -122,7 +122,7 @@ TEST_F(FieldEditors, RefusesQuoteAndAngleBracket) {
             const std::string message = out.substr(std::strlen(e.prompt));
             EXPECT_EQ(message.rfind("\n\tNot changed: a value may not contain", 0), 0u) << message;
             EXPECT_EQ(countOf(message, "\n"), 2) << "one line: " << message;
-            EXPECT_EQ(readLog().find(e.logPrefix), std::string::npos);
+            EXPECT_TRUE(lacks(readLog(), e.logPrefix));
         }
     }
 }

@@ -183,8 +183,8 @@ TEST(KernelSerialEnum, DeviceTextReachesConsoleAndLogWithoutControls) {
     std::string out = console.output() + readLog();
     for (char c : out)
         EXPECT_TRUE(c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7f)) << int(c) << " in " << out;
-    EXPECT_NE(out.find("(FT245R USB FIFO?31m): "), std::string::npos) << out;
-    EXPECT_NE(out.find("  SerialNumber=A5\n"), std::string::npos) << out;
+    EXPECT_TRUE(contains(out, "(FT245R USB FIFO?31m): "));
+    EXPECT_TRUE(contains(out, "  SerialNumber=A5\n"));
     logClose();
 }
 
@@ -475,9 +475,9 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
     EXPECT_EQ(out.rfind("Connecting to the loom (" + tree.dev().string() + "/ttyUSB0)\u2026\n", 0),
               0u)
         << out;
-    EXPECT_NE(out.find("Loom Name [1]: LOOM-7"), std::string::npos) << out;
-    EXPECT_NE(out.find("Network Name [3]: ShedNet"), std::string::npos) << out;
-    EXPECT_NE(out.find("Current Address: 192.168.1.40"), std::string::npos) << out;
+    EXPECT_TRUE(contains(out, "Loom Name [1]: LOOM-7"));
+    EXPECT_TRUE(contains(out, "Network Name [3]: ShedNet"));
+    EXPECT_TRUE(contains(out, "Current Address: 192.168.1.40"));
 
     // The controller's last "<ready>" may still be on its way after the menu.
     ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }));
@@ -492,8 +492,8 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
     EXPECT_EQ(loom.received().substr(0, conversation.size()), conversation);
 
     std::string log = readLog();
-    EXPECT_NE(log.find("Description=FT245R USB FIFO"), std::string::npos) << log;
-    EXPECT_NE(log.find("FT_Open succeeded"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "Description=FT245R USB FIFO"));
+    EXPECT_TRUE(contains(log, "FT_Open succeeded"));
     EXPECT_EQ(readFile(tree.latencyTimer(UsbTty{})), "2\n");
 }
 
@@ -518,10 +518,9 @@ TEST(KernelSerialChoice, WithoutFtdiLibraryAMissingDeviceIsToldInItsOwnTerms) {
     }
     std::string log = readLog();
     EXPECT_EQ(countOf(log, "driver: "), 1) << log;
-    EXPECT_NE(log.find("driver: kernel serial devices (ftdi_sio), libftd2xx.so not loaded: "),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("FT_Open returned 2\nopenLoom failed: 2\n"), std::string::npos) << log;
+    EXPECT_TRUE(
+        contains(log, "driver: kernel serial devices (ftdi_sio), libftd2xx.so not loaded: "));
+    EXPECT_TRUE(contains(log, "FT_Open returned 2\nopenLoom failed: 2\n"));
     kernelSerialSetRoots("/sys", "/dev");
 }
 

@@ -19,7 +19,7 @@
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/reader.h"
-#include "support/case_name.h"
+#include "support/checks.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 
@@ -89,8 +89,8 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
     ASSERT_NE(exiting, std::string::npos);
     EXPECT_TRUE(startsWithCtime(log.substr(exiting + exitLine.size()))) << log;
     EXPECT_EQ(log.size(), exiting + exitLine.size() + 26) << log;
-    EXPECT_EQ(log.find("\nDev "), std::string::npos);
-    EXPECT_EQ(log.find("thread created"), std::string::npos);
+    EXPECT_TRUE(lacks(log, "\nDev "));
+    EXPECT_TRUE(lacks(log, "thread created"));
 
     // The open is still attempted, at index 0; a back end with no words of its
     // own gets the bare status, with no driver's status names.
@@ -127,8 +127,8 @@ TEST_P(FailedStartIsTold, OnceInTheBackEndsWords) {
     EXPECT_EQ(run.exitStatus(), 1);
     EXPECT_EQ(console.output(), c.console);
     std::string log = readLog();
-    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
-    EXPECT_EQ(log.find("FT_Open succeeded"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, c.logged));
+    EXPECT_TRUE(lacks(log, "FT_Open succeeded"));
     EXPECT_EQ(fake::openedIndex(), c.openedIndex);
     EXPECT_EQ(fake::closeCount(), 0);
 }
@@ -158,7 +158,7 @@ TEST_F(Lifecycle, EachStartEmptiesTheLog) {
     EXPECT_EQ(runShedmate(), 1);
 
     std::string log = readLog();
-    EXPECT_EQ(log.find("left over"), std::string::npos);
+    EXPECT_TRUE(lacks(log, "left over"));
     EXPECT_EQ(countOf(log, "Shedmate: starting at"), 1);
     EXPECT_EQ(countOf(log, "Shedmate exiting at"), 1);
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at", 0), 0u);
@@ -177,7 +177,7 @@ TEST_F(Lifecycle, DeviceSearchOpensTheLastFifoOrElseIndexZero) {
     fake::setDevices({{"FT232R USB UART"}});
     ASSERT_EQ(openDevice(), FT_OK);
     EXPECT_EQ(fake::openedIndex(), 0);
-    EXPECT_NE(readLog().find("FT_Open succeeded\n"), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "FT_Open succeeded\n"));
 
     // Case matters: the text must appear as the driver spells it.
     resetProgramState();
@@ -212,7 +212,7 @@ TEST_F(Lifecycle, EveryListedDeviceIsDescribedInTheLog) {
                              "  Description=FT245R USB FIFO\n"
                              "  ftHandle=0x0\n"
                              "FT_Open succeeded\n";
-    EXPECT_NE(log.find(dev0 + dev1), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, dev0 + dev1));
     EXPECT_EQ(fake::openedIndex(), 1);
 }
 
@@ -222,8 +222,8 @@ TEST_F(Lifecycle, EnumerationFailuresAreLoggedAndTheOpenStillTried) {
     logOpen();
     ASSERT_EQ(openDevice(), FT_OK);
     std::string log = readLog();
-    EXPECT_NE(log.find("ERROR: FT_GetDeviceInfoList returned: 18\n"), std::string::npos);
-    EXPECT_EQ(log.find("\nDev "), std::string::npos);
+    EXPECT_TRUE(contains(log, "ERROR: FT_GetDeviceInfoList returned: 18\n"));
+    EXPECT_TRUE(lacks(log, "\nDev "));
     // Nothing was matched, so the first device is the one opened.
     EXPECT_EQ(fake::openedIndex(), 0);
 }
@@ -274,7 +274,7 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
     EXPECT_EQ(ftHandle.load(), nullptr);
     // The handle is not pulled from under a thread that is still inside FT_Read.
     EXPECT_EQ(fake::closeCount(), 0);
-    EXPECT_NE(readLog().find("Server: thread terminated "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Server: thread terminated "));
 
     fake::blockReads(false);
     EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
