@@ -113,6 +113,11 @@ for case_name in no-usb root-hub ft245r; do
         fail=1
     fi
     expect "$log" "driver: FTDI D2XX library" "FTDI's library not the one used"
+    # One failure, told once: one ERROR line and at most one line of advice.
+    if [ "$(grep -c '^ERROR:' "$console")" != 1 ] || [ "$(grep -c . "$console")" -gt 2 ]; then
+        echo "ci-ftdi: $case_name: not one ERROR line and at most one of advice" >&2
+        fail=1
+    fi
     expect "$log" "Shedmate exiting at" "no exit line"
     case $case_name in
     no-usb)
