@@ -17,7 +17,6 @@
 #include "base/state.h"
 #include "base/text.h"
 #include "link/driver.h"
-#include "link/ft_status.h"
 #include "link/reader.h"
 
 namespace {
@@ -95,10 +94,11 @@ std::string_view fixedText(const char* text, size_t cap) {
     return std::string_view(text, strnlen(text, cap));
 }
 
-// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the tty
-// path when the back end named the device.
-void sayWhichDevice(const DeviceInfoNode* node) {
-    std::string which = consoleSafe(openedDeviceName());
+// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the path
+// the back end knows the device by.
+void sayWhichDevice(const Driver& d, int index, const DeviceInfoNode* node) {
+    const char* path = d.devicePath ? d.devicePath(index) : nullptr;
+    std::string which = path ? consoleSafe(path) : "";
     if (which.empty() && node) {
         which = consoleSafe(fixedText(node->Description, sizeof node->Description));
         std::string serial = consoleSafe(fixedText(node->SerialNumber, sizeof node->SerialNumber));
@@ -109,6 +109,23 @@ void sayWhichDevice(const DeviceInfoNode* node) {
         conPrint("Connecting to the loom\u2026\n");
     else
         conPrint("Connecting to the loom (%s)\u2026\n", which.c_str());
+    conFlush();
+}
+
+// The one console report of a failed list or open: the back end's reason on
+// an ERROR line, its advice, if any, on the next.
+void sayWhyNot(const Driver& d, const char* call, FT_STATUS status) {
+    std::string why = d.lastError();
+    if (why.empty())
+        why = std::string(call) + " returned: " + std::to_string(static_cast<int>(status));
+    size_t newline = why.find('\n');
+    std::string reason = consoleSafe(std::string_view(why).substr(0, newline));
+    if (newline == std::string::npos) {
+        conPrint("ERROR: %s\n", reason.c_str());
+    } else {
+        std::string advice = consoleSafe(std::string_view(why).substr(newline + 1));
+        conPrint("ERROR: %s\n\t%s\n", reason.c_str(), advice.c_str());
+    }
     conFlush();
 }
 
@@ -128,8 +145,9 @@ FT_STATUS openDevice() {
         logPrintFlush("ERROR: FT_CreateDeviceInfoList returned status : %d\n",
                       static_cast<int>(status));
     // A library that cannot list devices cannot open one either (FTDI's own
-    // then crashes inside FT_Open); the back end has said why on the console.
+    // then crashes inside FT_Open).
     if (status != FT_OK) {
+        sayWhyNot(d, "FT_CreateDeviceInfoList", status);
         ftHandle = nullptr;
         return status;
     }
@@ -158,19 +176,15 @@ FT_STATUS openDevice() {
     }
 
     FT_HANDLE handle = nullptr;
-    nameOpenedDevice("");
     status = d.open(chosen, &handle);
     if (status != FT_OK) {
-        conPrint("ERROR: FT_Open returned: %d (%s: %s)\n", static_cast<int>(status),
-                 ftStatusName(status), ftStatusReason(status));
-        conFlush();
+        sayWhyNot(d, "FT_Open", status);
         ftHandle = nullptr;
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
-        sayWhichDevice(listedChosen ? &chosenNode : nullptr);
+        sayWhichDevice(d, chosen, listedChosen ? &chosenNode : nullptr);
     }
-    nameOpenedDevice("");
     return status;
 }
 

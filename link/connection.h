@@ -7,8 +7,8 @@
 
 // Lists the attached FTDI devices in the log, picks the loom's FIFO and opens
 // it. Returns FT_Open's status, or the device list's when the list failed (the
-// open is then not attempted and the back end has told the operator why).
-// Main thread.
+// open is then not attempted). A failure is told on the console once, in the
+// back end's words. Main thread.
 FT_STATUS openDevice();
 
 // Opens the device, sets its time-outs and starts the receiving thread.

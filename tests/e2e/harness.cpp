@@ -188,10 +188,6 @@ AssertionResult ShedmateRun::zeroWrites(uint32_t count) {
     return control(script::frame::zeroWrites, count);
 }
 
-AssertionResult ShedmateRun::maxWrite(uint32_t bytes) {
-    return control(script::frame::maxWrite, bytes);
-}
-
 AssertionResult ShedmateRun::expectDeviceClosed(int timeoutMs) {
     if (!loom_ || !loom_->waitClosed(timeoutMs))
         return AssertionFailure() << "the program never closed the device" << diagnostics();

@@ -14,12 +14,6 @@ namespace {
 
 using namespace std::string_literals;
 
-testing::AssertionResult atMenu(ShedmateRun& run, const LoomReport& loom) {
-    if (auto ok = logIn(run, loom); !ok)
-        return ok;
-    return run.expectOutputNext(statusScreen(loom) + menuPrompt);
-}
-
 // Asks for a scan and answers it with `nets` ("<net=...>" messages).
 testing::AssertionResult scan(ShedmateRun& run, const std::string& nets) {
     run.type("3\n");
@@ -76,12 +70,10 @@ TEST(WholeLines, TooLongAnswersAreRefusedWholeAndNothingRunsAsALaterAnswer) {
         run.expectOutputNext("\n\tThat line was longer than 4096 characters and was ignored.\n" +
                              statusScreen(loom) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
-    EXPECT_EQ(log.find("set hostname"), std::string::npos) << log;
-    EXPECT_EQ(log.find("set: WIFI"), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "set hostname"));
+    EXPECT_TRUE(lacks(log, "set: WIFI"));
 }
 
 TEST(WholeLines, ATooLongPassphraseIsAskedForAgainAndNeverShown) {
@@ -108,8 +100,8 @@ TEST(WholeLines, ATooLongPassphraseIsAskedForAgainAndNeverShown) {
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
     for (const std::string& piece : {"residual"s, "shuttle"s, "ual"s}) {
-        EXPECT_EQ(run.output().find(piece), std::string::npos) << run.output();
-        EXPECT_EQ(run.log().find(piece), std::string::npos) << run.log();
+        EXPECT_TRUE(lacks(run.output(), piece));
+        EXPECT_TRUE(lacks(run.log(), piece));
     }
 }
 
@@ -141,13 +133,11 @@ TEST(LoomAnswers, ARefusalIsShownAndTheApplySaysWhatDidNotTake) {
                                  "Address (the loom reports \"192.168.1.50\").\n" +
                                  statusScreen(back) + menuPrompt));
     EXPECT_EQ(run.output().find_first_of("\x1b\x7f"), std::string::npos);
-    EXPECT_EQ(run.output().find("\xc2\x9b"), std::string::npos);
+    EXPECT_TRUE(lacks(run.output(), "\xc2\x9b"));
 
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("processMsg(): <error bad [2Jaddress1m \x7f\"10.0.0.999\">\n"),
-              std::string::npos)
-        << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <error bad [2Jaddress1m \x7f\"10.0.0.999\">\n"));
 }
 
 // --- scanning
@@ -183,25 +173,16 @@ TEST(Scanning, TheListWaitsForTheScanAndKeepsUtf8NamesByteForByte) {
 
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("set ssid: Caf\xc3\xa9-Hall\n"), std::string::npos) << run.log();
+    EXPECT_TRUE(contains(run.log(), "set ssid: Caf\xc3\xa9-Hall\n"));
 }
 
-TEST(Scanning, AnEmptyScanSaysSoAndCtrlCDuringTheWaitActsAtOnce) {
+TEST(Scanning, AnEmptyScanSaysSo) {
     ShedmateRun run;
-    LoomReport loom;
-    ASSERT_TRUE(atMenu(run, loom));
+    ASSERT_TRUE(atMenu(run));
     ASSERT_TRUE(scan(run, ""));
     ASSERT_TRUE(run.expectOutputNext("\tNo networks found.\n" + chooserPrompt));
-
-    run.type("s\n");
-    ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
-    ASSERT_TRUE(run.expectOutputNext(scanningLine));
-    run.interrupt(SIGINT);
-    // Long before the 10 s the scan would be waited for.
-    ASSERT_TRUE(run.expectOutputNext(
-        "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n",
-        1500));
-    ASSERT_TRUE(run.expectExit(130));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectExit(0));
 }
 
 // --- at a terminal: keys typed during a wait, changes not yet applied

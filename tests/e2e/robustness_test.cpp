@@ -19,6 +19,7 @@
 
 #include "conversation.h"
 #include "harness.h"
+#include "support/checks.h"
 
 namespace e2e {
 namespace {
@@ -59,37 +60,22 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-testing::AssertionResult atMenu(ShedmateRun& run) {
-    if (auto ok = logIn(run); !ok)
-        return ok;
-    return run.expectOutput(menuPrompt);
-}
-
-testing::AssertionResult quitCleanly(ShedmateRun& run, int status = 0) {
-    run.type("q\n");
-    if (auto ok = run.expectWire("close\n"); !ok)
-        return ok;
-    return run.expectExit(status);
-}
-
 TEST(ConsoleOutput, AReaderThatGoesAwayNeitherEndsTheRunNorCutsTheLog) {
     // head takes the first byte and leaves; the shell reports the program's status.
     Wrapper script("( \"$SHEDMATE\"; echo $? > status ) | head -c 1 >/dev/null\n"
                    "echo \"status $(cat status)\"");
     ShedmateRun run(script.options());
-    ASSERT_TRUE(logIn(run, {}, false));
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
     // The status screen went to head; give it a moment to leave.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Blind, the operator still edits and quits as usual.
     run.type("1\nLOOM-9\nq\n");
     ASSERT_TRUE(run.expectWire("close\n"));
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.output().find("status 0\n"), std::string::npos) << run.output();
+    EXPECT_TRUE(contains(run.output(), "status 0\n"));
     std::string log = run.log();
-    EXPECT_NE(log.find("console output failed (Broken pipe); carrying on without it\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "console output failed (Broken pipe); carrying on without it\n"));
+    EXPECT_TRUE(contains(log, "set hostname: LOOM-9\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
@@ -119,9 +105,7 @@ TEST_P(LinkedLogName, IsNotWrittenThroughAndTheRunGoesOnWithoutALog) {
 INSTANTIATE_TEST_SUITE_P(Log, LinkedLogName,
                          testing::Values(LinkedLog{"SymbolicLink", "ln -s other Shedmate.log"},
                                          LinkedLog{"HardLink", "ln other Shedmate.log"}),
-                         [](const testing::TestParamInfo<LinkedLog>& info) {
-                             return std::string(info.param.name);
-                         });
+                         caseName<LinkedLog>);
 
 TEST(Log, ASecondRunInTheSameFolderLeavesTheFirstOnesLogAlone) {
     ShedmateRun first;
@@ -140,7 +124,7 @@ TEST(Log, ASecondRunInTheSameFolderLeavesTheFirstOnesLogAlone) {
     ASSERT_TRUE(quitCleanly(first));
     std::string log = first.log();
     EXPECT_EQ(log.rfind("Shedmate: starting at "), log.find("Shedmate: starting at ")) << log;
-    EXPECT_EQ(log.find('\0'), std::string::npos);
+    EXPECT_TRUE(lacks(log, std::string(1, '\0')));
     EXPECT_TRUE(first.logEndsWithExitLine());
 }
 
@@ -180,7 +164,7 @@ TEST(Log, AFailedWriteIsToldOnceAndTheRunCarriesOn) {
     ASSERT_TRUE(quitCleanly(run));
     const std::string told = "WARNING: writing Shedmate.log failed (File too large)";
     std::string out = run.output();
-    EXPECT_NE(out.find(told), std::string::npos) << out;
+    EXPECT_TRUE(contains(out, told));
     EXPECT_EQ(out.rfind(told), out.find(told)) << out;
 }
 

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "support/checks.h"
 
 namespace e2e {
 namespace {
@@ -220,7 +221,7 @@ TEST(Terminal, APassphraseTypedAheadOfItsPromptIsKept) {
     run.type("q\ny\n");
     ASSERT_TRUE(run.expectExit(0));
     std::string log = run.log();
-    EXPECT_NE(log.find("set passphrase: ********\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set passphrase: ********\n"));
 }
 
 TEST(Terminal, EchoStaysOffAfterAStopAndIsBackAfterAHangUp) {
@@ -244,9 +245,9 @@ TEST(Terminal, EchoStaysOffAfterAStopAndIsBackAfterAHangUp) {
     ASSERT_TRUE(run.expectExit(129));
     EXPECT_TRUE(run.echoOn());
     std::string log = run.log();
-    EXPECT_NE(log.find("interrupted by the operator\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
-    EXPECT_EQ(log.find("set passphrase"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "interrupted by the operator\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
+    EXPECT_TRUE(lacks(log, "set passphrase"));
 }
 
 } // namespace

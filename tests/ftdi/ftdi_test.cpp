@@ -47,6 +47,24 @@ bool logged(ShedmateRun& run, const std::string& line) {
     return run.log().find(line) != std::string::npos;
 }
 
+// A failed start is told once: one ERROR line and at most one line of advice.
+void toldOnce(ShedmateRun& run) {
+    const std::string out = run.output();
+    int errors = 0, lines = 0;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos)
+            end = out.size();
+        if (end > at) {
+            ++lines;
+            errors += out.compare(at, 6, "ERROR:") == 0;
+        }
+        at = end + 1;
+    }
+    EXPECT_EQ(errors, 1) << out;
+    EXPECT_LE(lines, 2) << out;
+}
+
 // What FTDI's library reports of a chip, as the program logs it.
 void expectListed(ShedmateRun& run, const std::string& serial) {
     EXPECT_TRUE(logged(run, "driver: FTDI D2XX library (libftd2xx.so)\n")) << run.log();
@@ -176,6 +194,7 @@ void refusedByKernel(ShedmateRun& run) {
     ASSERT_TRUE(run.expectOutput("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: the device is "
                                  "in use, or the kernel's ftdi_sio driver holds it)\n"));
     ASSERT_TRUE(run.expectExit(1));
+    toldOnce(run);
     EXPECT_TRUE(logged(run, "Number of devices is 1\n")) << run.log();
     EXPECT_TRUE(logged(run, "openLoom failed: 3\n")) << run.log();
     EXPECT_TRUE(run.logEndsWithExitLine());
@@ -199,6 +218,7 @@ void noUsb(ShedmateRun& run) {
     ASSERT_TRUE(run.expectOutput("ERROR: FTDI's library cannot list USB devices: "
                                  "FT_CreateDeviceInfoList returned 18 (FT_OTHER_ERROR).\n"));
     ASSERT_TRUE(run.expectExit(1));
+    toldOnce(run);
     EXPECT_EQ(run.output().find("FT_Open returned"), std::string::npos) << run.output();
     EXPECT_TRUE(logged(run, "ERROR: FT_CreateDeviceInfoList returned status : 18\n")) << run.log();
     EXPECT_TRUE(logged(run, "openLoom failed: 18\n")) << run.log();
@@ -207,6 +227,7 @@ void noUsb(ShedmateRun& run) {
 void rootHubOnly(ShedmateRun& run) {
     ASSERT_TRUE(run.expectOutput("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND"));
     ASSERT_TRUE(run.expectExit(1));
+    toldOnce(run);
     EXPECT_TRUE(logged(run, "Number of devices is 0\n")) << run.log();
 }
 

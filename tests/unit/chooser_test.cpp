@@ -192,8 +192,8 @@ TEST_F(NetworkChooser, OpenNetworkChangesOnlyTheSsid) {
         EXPECT_STREQ(loomSettings.encryption, "WPA");
         EXPECT_STREQ(loomSettings.passphrase, "old secret");
         const std::string log = readLog();
-        EXPECT_NE(log.find(std::string("set ssid: ") + ssid + "\n"), std::string::npos);
-        EXPECT_EQ(log.find("set passphrase"), std::string::npos);
+        EXPECT_TRUE(contains(log, std::string("set ssid: ") + ssid + "\n"));
+        EXPECT_TRUE(lacks(log, "set passphrase"));
     }
     EXPECT_EQ(loomSettings.hostnameChanged.load(), 0);
     EXPECT_EQ(loomSettings.wifiChanged.load(), 0);
@@ -215,9 +215,9 @@ TEST_F(NetworkChooser, EncryptedNetworkTakesKindAndPassphrase) {
         EXPECT_STREQ(loomSettings.passphrase, "correct horse 9");
         EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
         const std::string log = readLog();
-        EXPECT_NE(log.find("set ssid: Alpha\n"), std::string::npos);
-        EXPECT_NE(log.find("set passphrase: ********\n"), std::string::npos);
-        EXPECT_EQ(log.find("correct horse"), std::string::npos);
+        EXPECT_TRUE(contains(log, "set ssid: Alpha\n"));
+        EXPECT_TRUE(contains(log, "set passphrase: ********\n"));
+        EXPECT_TRUE(lacks(log, "correct horse"));
     }
 }
 
@@ -225,7 +225,7 @@ TEST_F(NetworkChooser, ChoosingTheCurrentNetworkAsksAgain) {
     setScan({{"Current Net", "WPA"}});
     ConsoleCapture console("1\nnew secret\n");
     EXPECT_EQ(choose(), state::showStatus);
-    EXPECT_NE(console.output().find(passphrasePrompt("Current Net")), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), passphrasePrompt("Current Net")));
     EXPECT_STREQ(loomSettings.passphrase, "new secret");
     EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
 }
@@ -238,7 +238,7 @@ TEST_F(NetworkChooser, PassphraseOfFortyEightCharactersAtMost) {
     EXPECT_EQ(choose(), state::showStatus);
     EXPECT_EQ(std::string(loomSettings.passphrase), longest);
     EXPECT_EQ(countOf(console.output(), "Passphrase: "), 2);
-    EXPECT_NE(console.output().find("may be at most 48 characters"), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), "may be at most 48 characters"));
 }
 
 TEST_F(NetworkChooser, APassphraseTheLoomCannotUseIsAskedForAgain) {
@@ -274,12 +274,12 @@ TEST_F(NetworkChooser, APassphraseTheLoomCannotUseIsAskedForAgain) {
             continue;
         }
         EXPECT_EQ(message.rfind(c.refusal, 0), 0u) << message;
-        EXPECT_EQ(message.find("word"), std::string::npos) << message;
+        EXPECT_TRUE(lacks(message, "word"));
         EXPECT_EQ(countOf(message, "Passphrase: "), 1) << message;
         expectWifiUnchanged();
         const std::string log = readLog();
-        EXPECT_EQ(log.find("set ssid"), std::string::npos);
-        EXPECT_EQ(log.find("word"), std::string::npos);
+        EXPECT_TRUE(lacks(log, "set ssid"));
+        EXPECT_TRUE(lacks(log, "word"));
     }
 }
 

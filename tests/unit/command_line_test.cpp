@@ -7,6 +7,7 @@
 
 #include "base/version.h"
 #include "console/command_line.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -18,6 +19,10 @@ struct Case {
     bool fast;
     const char* unknown;
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CommandLineParse : public ::testing::TestWithParam<Case> {};
 
@@ -59,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
              {"--fast", "--help"},
              CommandLine::help,
              true,
-             nullptr}));
+             nullptr}),
+    caseName<Case>);
 
 TEST(CommandLineAnswer, HelpAndVersionOnStdoutMistakesOnStderrWithStatusTwo) {
     testing::internal::CaptureStdout();
@@ -67,13 +73,13 @@ TEST(CommandLineAnswer, HelpAndVersionOnStdoutMistakesOnStderrWithStatusTwo) {
     EXPECT_EQ(answerCommandLine("shedmate", {CommandLine::version}), 0);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("usage: shedmate [--help] [--version]\n", 0), 0u) << out;
-    EXPECT_NE(out.find("shedmate " + std::string(shedmateVersion()) + "\n"), std::string::npos);
+    EXPECT_TRUE(contains(out, "shedmate " + std::string(shedmateVersion()) + "\n"));
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(answerCommandLine("shedmate-demo", {CommandLine::misuse, false, "--slow"}), 2);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("unknown option '--slow'"), std::string::npos) << err;
-    EXPECT_NE(err.find("usage: shedmate-demo [--fast]"), std::string::npos) << err;
+    EXPECT_TRUE(contains(err, "unknown option '--slow'"));
+    EXPECT_TRUE(contains(err, "usage: shedmate-demo [--fast]"));
 
     EXPECT_EQ(answerCommandLine("shedmate", {CommandLine::run}), -1);
 }
