@@ -118,7 +118,7 @@ void wholeSession(ShedmateRun& run) {
     run.type("LOOM-9\n");
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
     run.type("a\n");
     ASSERT_TRUE(playApply(run, {"<netconfig hostname=\"LOOM-9\" />\n"}));
     ASSERT_TRUE(reportStatus(run, edited));
@@ -135,7 +135,8 @@ void wholeSession(ShedmateRun& run) {
     ASSERT_TRUE(run.expectOutput("\tPassphrase: "));
     run.type("weft&warp 42\n");
     edited.ssid = "Dye House";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
     run.type("a\n");
     ASSERT_TRUE(playApply(
         run,
