@@ -357,7 +357,7 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
 
     auto name = [](int k) {
-        char text[8];
+        char text[16];
         std::snprintf(text, sizeof text, "Net-%02d", k);
         // The first name is longer than the 32 characters a scan entry holds.
         return k == 1 ? longText("Weaving-Hall-North-", 40) : std::string(text);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "base/log.h"
@@ -170,10 +169,9 @@ TEST_F(ApplyChanges, WifiConfigGoesOutWithThePassphraseButTheLogMasksIt) {
     const std::string masked =
         "<wificonfig ssid=\"Mill Floor\" encryption=\"WPA2\" passphrase=\"********\" />\n";
     EXPECT_NE(log.find("applyChanges(): sent - " + masked), std::string::npos) << log;
-    EXPECT_TRUE(std::regex_search(
-        log, std::regex(R"(\[\d+\] sendMsgToLoom\(\): \[\d+\] <wificonfig ssid="Mill Floor" )"
-                        R"(encryption="WPA2" passphrase="\*{8}" />\n)")))
-        << log;
+    // The byte count is the real message's; only the text is masked.
+    EXPECT_TRUE(contains(unstamped(log),
+                         "[N] sendMsgToLoom(): [" + std::to_string(wifi.size()) + "] " + masked));
 }
 
 TEST_F(ApplyChanges, ApplyingTwiceSendsTheSameChangesTwice) {
