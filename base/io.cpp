@@ -5,16 +5,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -64,18 +54,4 @@ void conFlush() {
         return;
     std::fflush(conOut());
     checkOutput();
-}
-
-bool conIsTerminal() {
-#if defined(_WIN32)
-    return _isatty(_fileno(conOut())) != 0;
-#else
-    return ::isatty(fileno(conOut())) != 0;
-#endif
-}
-
-void useUtf8Console() {
-#if defined(_WIN32)
-    SetConsoleOutputCP(CP_UTF8);
-#endif
 }

@@ -17,6 +17,8 @@
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
+#include "base/path.h"
+#include "base/quick_edit.h"
 #include "base/state.h"
 #include "link/queue.h"
 #include "protocol/messages.h"
@@ -58,14 +60,6 @@ void refuse(const char* fmt, ...) {
     va_end(args);
     conPrint("\n\n\t%s\n\n", why);
     logPrint("sendFirmware(): not sent: %s\n", why);
-}
-
-const char* homeFolder() {
-#if defined(_WIN32)
-    return std::getenv("USERPROFILE");
-#else
-    return std::getenv("HOME");
-#endif
 }
 
 bool isQuote(char c) {
@@ -215,14 +209,15 @@ std::string progressText(size_t sent, size_t total, uint32_t elapsedMs) {
 
 bool loadFirmware() {
     dropFirmware();
-    std::string path = cleanFirmwarePath(firmwarePath, homeFolder());
+    std::string path = cleanFirmwarePath(firmwarePath, homeFolder().c_str());
     if (path.empty()) {
         refuse("No file name given");
         return false;
     }
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::file_status status = fs::status(path, error);
+    const fs::path name = pathFromUtf8(path);
+    fs::file_status status = fs::status(name, error);
     if (error) {
         refuse("Unable [%d] to open %s: %s", error.value(), path.c_str(), error.message().c_str());
         return false;
@@ -235,13 +230,13 @@ bool loadFirmware() {
         refuse("%s is not a regular file", path.c_str());
         return false;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(openUtf8(path, "rb"));
     if (!file) {
         int e = errno;
         refuse("Unable [%d] to open %s: %s", e, path.c_str(), std::strerror(e));
         return false;
     }
-    uintmax_t length = fs::file_size(path, error);
+    uintmax_t length = fs::file_size(name, error);
     if (error) {
         refuse("Failed to read file [%d]: %s: %s", error.value(), path.c_str(),
                error.message().c_str());
@@ -306,6 +301,8 @@ bool sendFirmware() {
     {
         // No queued message may land between the command and the image bytes.
         auto sending = holdSending();
+        // Nor may a click into the console window stop the image between two pieces.
+        QuickEditOff quickEditOff;
         char command[52];
         int commandLen =
             std::snprintf(command, sizeof command, "receivefirmware %d\r", static_cast<int>(total));
