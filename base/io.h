@@ -2,6 +2,7 @@
 // test points them elsewhere. Main thread (the receiving thread never prints).
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "base/log.h"
@@ -17,6 +18,12 @@ void conPrint(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
 void conFlush();
 
 // One file per platform implements the rest.
+
+// Writes `len` bytes of UTF-8 to the console output, for conPrint. A Windows
+// console is written through its wide API, which shows the text as it is
+// whatever the C runtime makes of the console's code page. False, with errno
+// set, when the write failed and the stream's error flag does not say so.
+bool conWrite(const char* text, size_t len);
 
 // True when the console output is a terminal, where a line can be rewritten in place.
 bool conIsTerminal();

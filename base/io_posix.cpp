@@ -10,6 +10,11 @@ bool conIsTerminal() {
 // program is run on.
 void useUtf8Console() {}
 
+bool conWrite(const char* text, size_t len) {
+    std::fwrite(text, 1, len, conOut());
+    return true;
+}
+
 int conGetc() {
     return std::getc(conIn());
 }

@@ -1,5 +1,7 @@
 #include "base/io.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <io.h>
 #include <string>
 #include <windows.h>
@@ -78,6 +80,28 @@ bool conIsTerminal() {
 
 void useUtf8Console() {
     SetConsoleOutputCP(CP_UTF8);
+}
+
+bool conWrite(const char* text, size_t len) {
+    std::FILE* out = conOut();
+    HANDLE console = consoleOf(out);
+    if (!console) {
+        std::fwrite(text, 1, len, out);
+        return true;
+    }
+    std::fflush(out);
+    std::u16string units = utf16FromUtf8(std::string_view(text, len));
+    std::wstring wide(units.begin(), units.end());
+    for (size_t at = 0; at < wide.size();) {
+        DWORD written = 0;
+        DWORD n = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
+        if (!WriteConsoleW(console, wide.data() + at, n, &written, nullptr) || written == 0) {
+            errno = GetLastError() == ERROR_OPERATION_ABORTED ? EINTR : EIO;
+            return false;
+        }
+        at += written;
+    }
+    return true;
 }
 
 // The console's input code page is no help: a console set to UTF-8 input gives
