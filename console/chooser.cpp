@@ -20,6 +20,8 @@ int scanGiveUpMs = 10000;
 namespace {
 
 constexpr size_t passphraseChars = 48;
+// WPA and WPA2 take 8 to 63 characters (IEEE 802.11i); the loom holds 48.
+constexpr size_t wpaPassphraseMinChars = 8;
 
 // A Ctrl-C during the scan wait is noticed within this time.
 constexpr int scanPollMs = 20;
@@ -67,7 +69,8 @@ bool waitForScan(uint32_t started) {
 
 // Asks until a passphrase the loom can take is typed; an empty line or end of
 // input gives up. No part of a refused passphrase is shown or logged.
-bool askPassphrase(Line& passphrase) {
+bool askPassphrase(Line& passphrase, const char* kind) {
+    bool wpa = std::strncmp(kind, "WPA", 3) == 0;
     // Asked again, the prompt follows the line that said why.
     for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
         conPrint("%s", prompt);
@@ -83,6 +86,10 @@ bool askPassphrase(Line& passphrase) {
             conPrint("\n\tA passphrase may be at most %d characters; type it again, or press "
                      "Enter to cancel.\n",
                      static_cast<int>(passphraseChars));
+        } else if (wpa && passphrase.len < wpaPassphraseMinChars) {
+            conPrint("\n\tA WPA passphrase has at least %d characters; type it again, or press "
+                     "Enter to cancel.\n",
+                     static_cast<int>(wpaPassphraseMinChars));
         } else if (unsafeForLoom(passphrase.text)) {
             reportUnsafeValue();
         } else {
@@ -107,7 +114,7 @@ void choose(const NetInfo& entry) {
     conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
              consoleSafe(entry.ssid).c_str());
     Line passphrase;
-    if (!askPassphrase(passphrase)) {
+    if (!askPassphrase(passphrase, entry.encrypt)) {
         wipeLine(passphrase);
         return;
     }
@@ -131,11 +138,13 @@ void chooseNetwork() {
     uint32_t started = tickCount();
     conPrint("\tScanning for networks\u2026\n");
     conFlush();
+    operatorWaits();
     queueMsg("<wifiscan/>");
     bool finished = waitForScan(started);
     // The main loop acts on whatever ends the run.
     if (runEnding())
         return;
+    discardTypeAhead();
 
     ScanList list = snapshotScan();
     if (!finished)
@@ -161,7 +170,7 @@ void chooseNetwork() {
     }
     switch (answer.text[0]) {
     case 'q':
-        setAppState(state::quit);
+        setAppState(quitConfirmed() ? state::quit : state::showStatus);
         return;
     case 's':
         setAppState(state::chooseNetwork);

@@ -201,6 +201,11 @@ FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
                      static_cast<unsigned>(timeoutMs));
         }
     }
+    // FTDI's library signals only bytes that arrive after this point, once:
+    // bytes already waiting are looked for first.
+    DWORD rx = 0, tx = 0, events = 0;
+    if (lib.getStatus(h, &rx, &tx, &events) != FT_OK || rx > 0)
+        return FT_OK;
     if (rxEventDevice == h)
         rxEventWait(rxEvent, timeoutMs);
     else

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -64,6 +65,11 @@ inline std::string statusScreen(const LoomReport& r, const std::string& version 
            r.staticAddress + "\n";
 }
 
+// The line under the status screen while edits wait to be applied.
+inline std::string pendingLine(const std::string& fields) {
+    return "\n\tNot yet applied: " + fields + ". Enter 'a' to apply.\n";
+}
+
 // Answers "<netstatus/>" and "<wifistatus/>" as they come, one message per
 // read, with one message split over two reads.
 inline testing::AssertionResult reportStatus(ShedmateRun& run, const LoomReport& r) {
@@ -105,6 +111,32 @@ inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}
         return ok;
     run.send("<ready>\r\n");
     return reportStatus(run, r);
+}
+
+// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
+// then the end of the network restart.
+inline testing::AssertionResult playApply(ShedmateRun& run,
+                                          const std::vector<std::string>& changes) {
+    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
+        return ok;
+    for (const std::string& change : changes) {
+        if (auto ok = run.expectWireQuiet(); !ok)
+            return ok;
+        run.send("<ready>\r\n");
+        if (auto ok = run.expectWire(change); !ok)
+            return ok;
+    }
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    if (auto ok = run.expectWire("<netup/>\n"); !ok)
+        return ok;
+    run.send("<please wait>\r\n");
+    // The wait goes on until the network is back.
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    return testing::AssertionSuccess();
 }
 
 } // namespace e2e

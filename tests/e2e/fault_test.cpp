@@ -193,7 +193,8 @@ TEST(SilentLoom, AnUnansweredScanLeavesTheOperatorFreeToEditAndQuit) {
     ASSERT_TRUE(rename(run, "LOOM-9"));
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    EXPECT_NE(run.output().rfind(statusScreen(edited) + menuPrompt), std::string::npos);
+    EXPECT_NE(run.output().rfind(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt),
+              std::string::npos);
 
     run.type("q\n");
     ASSERT_TRUE(run.expectDeviceClosed());
@@ -367,7 +368,8 @@ TEST(Oversized, AScanOfTwentyFiveNetworksListsTheFirstTwenty) {
     run.type("shuttle 9\n");
     LoomReport edited = loom;
     edited.ssid = "Net-20";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     run.type("q\n");
     ASSERT_TRUE(run.expectWire("close\n"));
@@ -512,7 +514,7 @@ TEST(EndOfInputMidLine, TheUnfinishedLastLineIsStillTaken) {
     run.closeInput();
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
     ASSERT_TRUE(run.expectWire("close\n"));
     ASSERT_TRUE(run.expectExit(0));
     EXPECT_TRUE(logged(run, "set hostname: LOOM-9\n")) << run.log();

@@ -55,8 +55,9 @@ ShedmateRun::ShedmateRun(RunOptions options) {
 
     peer::ProgramOptions start;
     start.executable = options.executable;
+    start.args = options.args;
     start.workDir = workDir_;
-    start.vloomDir = vloomDir();
+    start.vloomDir = options.libraryDir;
     if (options.scripted) {
         loom_ = std::make_unique<peer::ScriptPeer>(workDir_ + "/loom.sock");
         if (!loom_->listening()) {
@@ -66,6 +67,7 @@ ShedmateRun::ShedmateRun(RunOptions options) {
         start.env.push_back(loom_->envEntry());
     }
     start.env.insert(start.env.end(), options.env.begin(), options.env.end());
+    start.terminal = start.terminalInput = options.terminal;
     std::string error;
     if (!program_.start(start, error))
         ADD_FAILURE() << error;

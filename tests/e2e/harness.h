@@ -30,9 +30,14 @@ std::string vloomDir();
 
 struct RunOptions {
     std::string executable = shedmatePath();
+    std::vector<std::string> args;
+    // Put first on the library search path: the folder of the libftd2xx.so used.
+    std::string libraryDir = vloomDir();
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
     std::vector<std::pair<std::string, std::string>> env;
+    // The console, input and output, on a pseudo-terminal (peer::ProgramOptions).
+    bool terminal = false;
 };
 
 class ShedmateRun {
@@ -86,8 +91,7 @@ class ShedmateRun {
     bool running();
     std::string workDir() const { return workDir_; }
     std::string log() const;
-    // Waits for needle in Shedmate.log; only lines the program flushes at once
-    // show up while it runs.
+    // Waits for needle in Shedmate.log.
     testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
     std::string stderrText() const;
     // The log's last entry is the exit line ("Shedmate exiting at " and ctime's text).

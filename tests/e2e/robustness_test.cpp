@@ -1,9 +1,11 @@
 // The real shedmate executable where its console or its log are not what it
 // expects: standard output read by a program that stops reading, a log name
-// that is a link, a second run in the same folder, a log that cannot grow.
+// that is a link, a second run in the same folder, a log that cannot grow, a
+// run killed outright.
 // Each run is started through a small shell script that sets the scene in the
 // run's working folder and then execs the program.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -132,12 +134,40 @@ TEST(Log, ASecondRunInTheSameFolderLeavesTheFirstOnesLogAlone) {
                                     "Shedmate.log). Only one may run in a folder at a time.\n"));
     ASSERT_TRUE(second.expectExit(1));
     EXPECT_EQ(first.log().substr(0, before.size()), before);
+    // Nor does it keep the first one's log as its own previous one.
+    EXPECT_FALSE(std::filesystem::exists(first.workDir() + "/Shedmate.log.1"));
 
     ASSERT_TRUE(quitCleanly(first));
     std::string log = first.log();
     EXPECT_EQ(log.rfind("Shedmate: starting at "), log.find("Shedmate: starting at ")) << log;
     EXPECT_EQ(log.find('\0'), std::string::npos);
     EXPECT_TRUE(first.logEndsWithExitLine());
+}
+
+TEST(Log, AfterAKillHoldsEveryLineWrittenBeforeItEachWhole) {
+    ShedmateRun run;
+    ASSERT_TRUE(atMenu(run));
+    run.type("1\nLOOM-9\n");
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    run.interrupt(SIGKILL);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (run.running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(run.running());
+
+    // The last two lines written before the prompt: the edit and the screen
+    // that showed it.
+    std::string log = run.log();
+    const std::string edit = "set hostname: LOOM-9\n";
+    size_t at = log.find(edit);
+    ASSERT_NE(at, std::string::npos) << log;
+    // "[ms] displayStatus()" and nothing after it.
+    const std::string rest = log.substr(at + edit.size());
+    const std::string screen = "] displayStatus()\n";
+    EXPECT_TRUE(rest.size() > screen.size() && rest[0] == '[' &&
+                rest.find_first_not_of("0123456789", 1) == rest.size() - screen.size() &&
+                rest.compare(rest.size() - screen.size(), screen.size(), screen) == 0)
+        << log;
 }
 
 TEST(Log, AFailedWriteIsToldOnceAndTheRunCarriesOn) {

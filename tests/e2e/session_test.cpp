@@ -22,31 +22,6 @@ int dotsAfterPleaseWait(const std::string& out) {
     return static_cast<int>(between.size());
 }
 
-// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
-// then the end of the network restart.
-testing::AssertionResult playApply(ShedmateRun& run, const std::vector<std::string>& changes) {
-    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
-        return ok;
-    for (const std::string& change : changes) {
-        if (auto ok = run.expectWireQuiet(); !ok)
-            return ok;
-        run.send("<ready>\r\n");
-        if (auto ok = run.expectWire(change); !ok)
-            return ok;
-    }
-    if (auto ok = run.expectWireQuiet(); !ok)
-        return ok;
-    run.send("<ready>\r\n");
-    if (auto ok = run.expectWire("<netup/>\n"); !ok)
-        return ok;
-    run.send("<please wait>\r\n");
-    // The wait goes on until the network is back.
-    if (auto ok = run.expectWireQuiet(); !ok)
-        return ok;
-    run.send("<ready>\r\n");
-    return testing::AssertionSuccess();
-}
-
 TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
     ShedmateRun run;
     LoomReport loom;
@@ -59,7 +34,7 @@ TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
     run.type("LOOM-9\n");
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
     // An edit stays in the program until it is applied.
     ASSERT_TRUE(run.expectWireQuiet());
 
@@ -113,25 +88,30 @@ TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
     LoomReport edited = loom;
     run.type("2\n");
     edited.wifi = "WIFI_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Enable Wireless") + menuPrompt));
     run.type("4\n");
     edited.dhcp = "DHCP_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) +
+                                     pendingLine("Enable Wireless, Acquire Address (DHCP)") +
+                                     menuPrompt));
     run.type("5\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Static Address: "));
     run.type("10.0.0.7\n");
     edited.staticAddress = "10.0.0.7";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    const std::string pending =
+        pendingLine("Enable Wireless, Acquire Address (DHCP), Static Address");
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pending + menuPrompt));
 
     // A quote would end the attribute early on the wire: refused, name kept.
     run.type("1\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Loom Name: "));
     run.type("LOOM\"9\n");
-    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + pending + menuPrompt));
 
     run.type("x\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tCommand not understood: x\n\n" + statusScreen(edited) +
-                                     menuPrompt));
+                                     pending + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(
@@ -170,7 +150,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.type("2\n");
     LoomReport edited = loom;
     edited.ssid = "Guest";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     // 's' asks again; the new list replaces the old one.
     run.type("3\n");
@@ -191,7 +172,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
         "\n\tThe network you have chosen (Dye House) requires a passphrase\n\tPassphrase: "));
     run.type("weft&warp 42\n");
     edited.ssid = "Dye House";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(

@@ -46,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
 
+    // A quit ends the run for good: each input starts a run of its own.
+    resetAppState();
     resetLoomSettings();
     resetMsgQueue();
     createMsgQueue();

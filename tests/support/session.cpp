@@ -77,9 +77,8 @@ void resetProgramState(bool withRxWait) {
     createMsgQueue();
 }
 
-std::string readLog() {
-    logFlush();
-    std::ifstream f("Shedmate.log", std::ios::binary);
+std::string readLog(const char* name) {
+    std::ifstream f(name, std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
 #if defined(_WIN32)

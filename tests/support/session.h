@@ -11,8 +11,9 @@
 // clock and an empty queue.
 void resetProgramState(bool withRxWait = true);
 
-// The contents of Shedmate.log in the working folder ("" when absent).
-std::string readLog();
+// The contents of Shedmate.log (or another log file) in the working folder,
+// "" when absent.
+std::string readLog(const char* name = "Shedmate.log");
 
 // Points the console at a scripted input and a captured output for its lifetime.
 // The input is everything the operator will ever type: after it, end of input.

@@ -155,7 +155,7 @@ TEST_F(Conversation, UnpluggedAtTheMenuEndsAfterThePendingAnswer) {
     ASSERT_NO_FATAL_FAILURE(reachMenu(console));
 
     fake::setGetStatusResult(FT_IO_ERROR);
-    ASSERT_TRUE(eventually([] { return linkLost.load() == 1; }, 5000));
+    ASSERT_TRUE(eventually([] { return linkLost(); }, 5000));
     console.type("x\n");
     EXPECT_TRUE(console.waitForOutput(lostLine, 5000));
     ASSERT_TRUE(run.join());

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/main_loop.h"
 #include "base/clock.h"
@@ -116,14 +117,17 @@ TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
     EXPECT_EQ(fake::closeCount(), 0);
 }
 
-TEST_F(Lifecycle, EachStartEmptiesTheLog) {
+TEST_F(Lifecycle, EachStartKeepsThePreviousLogAsLog1AndStartsAnew) {
     {
         std::ofstream stale("Shedmate.log");
         stale << "left over from an earlier run\n";
     }
     ConsoleCapture console;
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), "left over from an earlier run\n");
+    const std::string first = readLog();
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), first);
 
     std::string log = readLog();
     EXPECT_EQ(log.find("left over"), std::string::npos);
@@ -211,7 +215,7 @@ TEST_F(Lifecycle, OpenSetsTimeoutsAndLatencyAndCloseReleasesTheDeviceOnce) {
     EXPECT_EQ(fake::closeCount(), 1);
     EXPECT_EQ(ftHandle.load(), nullptr);
     // Stopping on request is not a lost link.
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 
     closeLoom();
     EXPECT_EQ(fake::closeCount(), 1);
@@ -246,7 +250,7 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
 
     fake::blockReads(false);
     EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 }
 
 std::mutex hungMutex;
@@ -312,5 +316,44 @@ TEST_F(Lifecycle, ProgressDotsEveryTwoSecondsAcrossTheTickWrap) {
     EXPECT_EQ(dotsAt(0x000003D1u), 4);
     EXPECT_EQ(console.output(), "....");
 }
+
+// Reasons in the order endRun hears them; the first with firstStatus.
+struct EndCase {
+    const char* name;
+    std::vector<RunEnd> calls;
+    int firstStatus;
+    RunEnd winner;
+    int status;
+    bool lost = false;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunEnding : public testing::TestWithParam<EndCase> {};
+
+TEST_P(RunEnding, TheFirstReasonWinsAndASuccessHidesNoLaterFailure) {
+    resetProgramState();
+    const EndCase& c = GetParam();
+    for (size_t i = 0; i < c.calls.size(); ++i)
+        EXPECT_EQ(endRun(c.calls[i], i == 0 ? c.firstStatus : -1), i == 0) << i;
+    EXPECT_EQ(runEnd(), c.winner);
+    EXPECT_EQ(runExitStatus(), c.status);
+    EXPECT_EQ(linkLost(), c.lost);
+}
+
+using R = RunEnd;
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, RunEnding,
+    testing::Values(
+        EndCase{"SignalWhileQuitting", {R::quit, R::interrupted}, -1, R::quit, 130},
+        EndCase{"VerdictStands", {R::quit, R::linkLost}, 3, R::quit, 3, true},
+        // A failed write, then the loom's close in the same read.
+        EndCase{"LostThenClosed", {R::linkLost, R::loomClosed}, -1, R::linkLost, 1, true},
+        // The loom hangs up after its close, or after answering ours.
+        EndCase{"ClosedThenHungUp", {R::loomClosed, R::linkLost}, -1, R::loomClosed, 0},
+        EndCase{"CloseAnsweredThenHungUp", {R::quit, R::loomClosed, R::linkLost}, -1, R::quit, 0}),
+    [](const testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -34,7 +34,9 @@ class StatusMenu : public ::testing::Test {
 
     // One menu question; the state it leaves, starting from idle as the main
     // loop hands it over.
+    // Each answer is given in a run of its own: a quit ends the one it is in.
     int ask() {
+        resetAppState();
         appState = state::idle;
         readCommand();
         return appState.load();
