@@ -26,5 +26,9 @@ int main(int argc, char** argv) {
         timing = {};
     installInterruptHandlers();
     useUtf8Console();
-    endProcess(runShedmate(demoDriver));
+    int status = runShedmate(demoDriver);
+    // The run is over: a console window closed from here on need not wait for it.
+    runFinished();
+    holdConsoleWindow();
+    endProcess(status);
 }

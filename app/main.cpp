@@ -11,5 +11,9 @@ int main(int argc, char** argv) {
         return answered;
     installInterruptHandlers();
     useUtf8Console();
-    endProcess(runShedmate(systemDriver));
+    int status = runShedmate(systemDriver);
+    // The run is over: a console window closed from here on need not wait for it.
+    runFinished();
+    holdConsoleWindow();
+    endProcess(status);
 }

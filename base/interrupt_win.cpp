@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <io.h>
+#include <thread>
 #include <windows.h>
 
 #include "base/echo.h"
@@ -27,6 +28,20 @@ void cutConsoleRead() {
         CancelSynchronousIo(mainThread);
 }
 
+// A console close, logoff or shutdown: Windows ends the process once this
+// returns, and at the latest 5 s after it. The run ends as after a confirmed
+// Ctrl-C (an upload stops at its next piece) while this holds the process
+// until the loom is closed and the exit line written.
+void endBeforeWindowsDoes() {
+    if (holdInterrupts)
+        heldInterrupts.fetch_add(2);
+    else
+        interruptRequested = 1;
+    cutConsoleRead();
+    if (runDone)
+        WaitForSingleObject(runDone, closeHoldMs);
+}
+
 BOOL WINAPI onConsoleEvent(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
@@ -44,20 +59,46 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        // The process ends when this returns: the run ends as after Ctrl-C (an
-        // upload stops at its next piece) while this holds the process until
-        // the loom is closed and the exit line written.
-        if (holdInterrupts)
-            heldInterrupts.fetch_add(1);
-        else
-            interruptRequested = 1;
-        cutConsoleRead();
-        if (runDone)
-            WaitForSingleObject(runDone, closeHoldMs);
+        endBeforeWindowsDoes();
         return TRUE;
     default:
         return FALSE;
     }
+}
+
+LRESULT CALLBACK onSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        // Nothing here is worth keeping the session for: the run closes the
+        // loom when the session does end.
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            endBeforeWindowsDoes();
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// Once user32.dll is in the process (this program links it, and FTDI's library
+// loads it), logoff and shutdown reach the console handler no more, only the
+// process's windows. Message-only windows get no such broadcast, so this is a
+// top-level window that is never shown, on a thread of its own.
+void watchSessionEnd() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = onSessionMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"ShedmateSessionEnd";
+    if (!RegisterClassW(&windowClass))
+        return;
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Shedmate", WS_OVERLAPPED, 0, 0, 0,
+                                  0, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window)
+        return;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
 }
 
 bool isConsole(std::FILE* in) {
@@ -76,6 +117,11 @@ void installInterruptHandlers() {
                     FALSE, DUPLICATE_SAME_ACCESS);
     runDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    static bool watching = false;
+    if (!watching) {
+        watching = true;
+        std::thread(watchSessionEnd).detach();
+    }
 }
 
 void nudgeMainThread() {

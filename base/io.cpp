@@ -4,16 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include <string>
 
 namespace {
 std::FILE* inStream = nullptr;
@@ -22,17 +13,21 @@ std::FILE* outStream = nullptr;
 // nothing more is written to it; the run and its log carry on.
 std::atomic<bool> outputGone{false};
 
+void outputFailed(int err) {
+    // A nudge that cut a write short is no reason to give the console up.
+    if (err == EINTR || err == EAGAIN)
+        return;
+    outputGone = true;
+    logPrintFlush("console output failed (%s); carrying on without it\n", std::strerror(err));
+}
+
 void checkOutput() {
     std::FILE* out = conOut();
     if (!std::ferror(out))
         return;
     int err = errno;
     std::clearerr(out);
-    // A nudge that cut a write short is no reason to give the console up.
-    if (err == EINTR || err == EAGAIN)
-        return;
-    outputGone = true;
-    logPrintFlush("console output failed (%s); carrying on without it\n", std::strerror(err));
+    outputFailed(err);
 }
 } // namespace
 
@@ -54,8 +49,21 @@ void conPrint(const char* fmt, ...) {
         return;
     std::va_list args;
     va_start(args, fmt);
-    std::vfprintf(conOut(), fmt, args);
+    std::va_list again;
+    va_copy(again, args);
+    char small[512];
+    int n = std::vsnprintf(small, sizeof small, fmt, args);
     va_end(args);
+    std::string large;
+    const char* text = small;
+    if (n >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(large.data(), large.size(), fmt, again);
+        text = large.data();
+    }
+    va_end(again);
+    if (n > 0 && !conWrite(text, static_cast<size_t>(n)))
+        outputFailed(errno);
     checkOutput();
 }
 
@@ -64,18 +72,4 @@ void conFlush() {
         return;
     std::fflush(conOut());
     checkOutput();
-}
-
-bool conIsTerminal() {
-#if defined(_WIN32)
-    return _isatty(_fileno(conOut())) != 0;
-#else
-    return ::isatty(fileno(conOut())) != 0;
-#endif
-}
-
-void useUtf8Console() {
-#if defined(_WIN32)
-    SetConsoleOutputCP(CP_UTF8);
-#endif
 }

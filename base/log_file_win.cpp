@@ -9,6 +9,11 @@
 
 namespace {
 
+// A byte far beyond anything the log will hold: locking it marks the run that
+// owns the log, and no reader ever reads there, so no reader is ever mistaken
+// for a second run, nor kept from reading.
+constexpr DWORD lockOffsetHigh = 0x7FFFFFFF;
+
 int errnoOf(DWORD err) {
     switch (err) {
     case ERROR_DISK_FULL:
@@ -16,6 +21,15 @@ int errnoOf(DWORD err) {
         return ENOSPC;
     case ERROR_ACCESS_DENIED:
         return EACCES;
+    // Another program has it open and lets no one else write it.
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+        return ENOENT;
     default:
         return EIO;
     }
@@ -100,15 +114,15 @@ void keepInPlace(HANDLE h, const char* name, int err) {
 } // namespace
 
 std::FILE* openLogFile(const char* name, LogRefusal& why) {
-    // Others may read the log while it is written, but not write or empty it:
-    // a second run in this folder is refused before anything is truncated.
+    // Shared for writing too, so that a second run gets as far as the lock and
+    // a viewer that lets others write may hold the log open; the lock, not the
+    // sharing, tells a second run apart.
     HANDLE h =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        DWORD err = GetLastError();
-        why = err == ERROR_SHARING_VIOLATION ? LogRefusal::inUse : LogRefusal::cannotCreate;
-        errno = err == ERROR_ACCESS_DENIED ? EACCES : EIO;
+        why = LogRefusal::cannotCreate;
+        errno = errnoOf(GetLastError());
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -118,6 +132,16 @@ std::FILE* openLogFile(const char* name, LogRefusal& why) {
         CloseHandle(h);
         why = LogRefusal::notPlainFile;
         errno = EPERM;
+        return nullptr;
+    }
+    // Nothing of another run's log is touched before the lock says it is ours.
+    OVERLAPPED at = {};
+    at.OffsetHigh = lockOffsetHigh;
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        DWORD err = GetLastError();
+        CloseHandle(h);
+        why = err == ERROR_LOCK_VIOLATION ? LogRefusal::inUse : LogRefusal::cannotCreate;
+        errno = errnoOf(err);
         return nullptr;
     }
     int kept = keepPreviousLog(h, name);

@@ -38,14 +38,14 @@ bool readAnswer(Line& line) {
     if (runMustEnd())
         return endOfAnswer(line);
     for (;;) {
-        int c = std::getc(in);
+        int c = conGetc();
         // An empty read may be an interrupt whose handler has not run yet.
         if (c == EOF)
             interruptCutRead(in);
         if (runMustEnd())
             return endOfAnswer(line);
         if (c == EOF) {
-            if (!any || std::ferror(in))
+            if (!any || conReadFailed())
                 return endOfAnswer(line);
             break;
         }

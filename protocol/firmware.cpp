@@ -11,12 +11,15 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "base/clock.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
+#include "base/path.h"
+#include "base/quick_edit.h"
 #include "base/state.h"
 #include "link/queue.h"
 #include "protocol/messages.h"
@@ -60,14 +63,6 @@ void refuse(const char* fmt, ...) {
     va_end(args);
     conPrint("\n\n\t%s\n\n", why);
     logPrint("sendFirmware(): not sent: %s\n", why);
-}
-
-const char* homeFolder() {
-#if defined(_WIN32)
-    return std::getenv("USERPROFILE");
-#else
-    return std::getenv("HOME");
-#endif
 }
 
 bool isQuote(char c) {
@@ -217,14 +212,15 @@ std::string progressText(size_t sent, size_t total, uint32_t elapsedMs) {
 
 bool loadFirmware() {
     dropFirmware();
-    std::string path = cleanFirmwarePath(firmwarePath, homeFolder());
+    std::string path = cleanFirmwarePath(firmwarePath, homeFolder().c_str());
     if (path.empty()) {
         refuse("No file name given");
         return false;
     }
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::file_status status = fs::status(path, error);
+    const fs::path name = pathFromUtf8(path);
+    fs::file_status status = fs::status(name, error);
     if (error) {
         refuse("Unable [%d] to open %s: %s", error.value(), path.c_str(), error.message().c_str());
         return false;
@@ -237,13 +233,13 @@ bool loadFirmware() {
         refuse("%s is not a regular file", path.c_str());
         return false;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(openUtf8(path, "rb"));
     if (!file) {
         int e = errno;
         refuse("Unable [%d] to open %s: %s", e, path.c_str(), std::strerror(e));
         return false;
     }
-    uintmax_t length = fs::file_size(path, error);
+    uintmax_t length = fs::file_size(name, error);
     if (error) {
         refuse("Failed to read file [%d]: %s: %s", error.value(), path.c_str(),
                error.message().c_str());
@@ -322,6 +318,9 @@ bool sendFirmware() {
 
     Upload upload(total);
     const size_t piece = pieceFor(total);
+    // A click into the console window must not hold the progress line, and with
+    // it the image, between two pieces.
+    std::optional<QuickEditOff> quickEditOff(std::in_place);
     holdInterrupts = 1;
     size_t sent = 0;
     char command[52];
@@ -341,6 +340,7 @@ bool sendFirmware() {
             }));
     }
     holdInterrupts = 0;
+    quickEditOff.reset();
     releaseHeldEndSignal();
     // A Ctrl-C that came after the last look is an ordinary one now.
     if (!upload.stopped() && heldInterrupts.load() != upload.seenInterrupts())

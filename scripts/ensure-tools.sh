@@ -16,5 +16,13 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+# A package of another architecture (wine32:i386) needs that architecture added first.
+for pkg in "${missing[@]}"; do
+    arch=${pkg#*:}
+    if [ "$arch" != "$pkg" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
+        ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        $sudo dpkg --add-architecture "$arch"
+    fi
+done
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -51,7 +51,7 @@ template <typename Fn> bool resolve(void* handle, const char* name, Fn& out) {
 }
 
 // The reason when a required function is missing, "" when all are there.
-std::string resolveAll(void* handle, const char* file) {
+std::string resolveAll(void* handle) {
     Library found;
     const char* missing = nullptr;
     if (!resolve(handle, "FT_CreateDeviceInfoList", found.createDeviceInfoList))
@@ -71,7 +71,7 @@ std::string resolveAll(void* handle, const char* file) {
     else if (!resolve(handle, "FT_Close", found.close))
         missing = "FT_Close";
     if (missing)
-        return std::string("FTDI's D2XX library ") + file + " lacks " + missing;
+        return std::string("it lacks ") + missing;
     resolve(handle, "FT_SetEventNotification", found.setEventNotification);
     resolve(handle, "FT_SetLatencyTimer", found.setLatencyTimer);
     lib = found;
@@ -111,11 +111,8 @@ FT_STATUS createDeviceInfoList(DWORD* numDevs) {
     if (status != FT_OK) {
         *numDevs = 0;
         lastFailure = "FTDI's library cannot list USB devices: FT_CreateDeviceInfoList returned " +
-                      std::to_string(status) + " (" + ftStatusName(status) +
-                      ").\n"
-                      "It needs the USB bus itself (in a container or under WSL, pass the USB "
-                      "device through to it), and on Linux the kernel's ftdi_sio driver must let "
-                      "go of the device (sudo rmmod ftdi_sio).";
+                      std::to_string(status) + " (" + ftStatusName(status) + ").\n" +
+                      d2xxListAdvice;
     }
     return status;
 }
@@ -306,15 +303,17 @@ std::string d2xxLoaderReason(const char* file, const std::string& loaderText) {
     return std::string(file) + ": " + reason;
 }
 
-const Driver* d2xxLibraryDriver(std::string& error) {
+const Driver* d2xxLibraryDriverFrom(const char* const* names, std::string& error) {
     if (loaded)
         return &table;
     std::string reasons;
-    for (const char* const* name = d2xxLibraryNames; *name; ++name) {
+    for (const char* const* name = names; *name; ++name) {
         std::string why;
         if (void* handle = loadLibrary(*name, why)) {
-            error = resolveAll(handle, d2xxLibraryNames[0]);
-            return loaded ? &table : nullptr;
+            why = resolveAll(handle);
+            if (loaded)
+                return &table;
+            unloadLibrary(handle);
         }
         if (!reasons.empty())
             reasons += "; ";
@@ -324,22 +323,17 @@ const Driver* d2xxLibraryDriver(std::string& error) {
     return nullptr;
 }
 
+const Driver* d2xxLibraryDriver(std::string& error) {
+    return d2xxLibraryDriverFrom(d2xxLibraryNames, error);
+}
+
 const Driver* d2xxLibraryDriverAt(const char* path, std::string& error) {
-    if (loaded)
-        return &table;
-    void* handle = loadLibrary(path, error);
-    if (!handle) {
-        error = "FTDI's D2XX library could not be loaded (" + d2xxLoaderReason(path, error) + ")";
-        return nullptr;
-    }
-    error = resolveAll(handle, path);
-    return loaded ? &table : nullptr;
+    const char* const names[] = {path, nullptr};
+    return d2xxLibraryDriverFrom(names, error);
 }
 
 const Driver* d2xxLibraryMissing(const std::string& error) {
     logPrintFlush("%s\n", error.c_str());
-    missingReason = error +
-                    ". Install FTDI's D2XX driver (ftdichip.com) or put the library where the "
-                    "system's loader finds it.";
+    missingReason = error + ".\n" + d2xxInstallAdvice;
     return &missingTable;
 }

@@ -1,15 +1,20 @@
-// FTDI's D2XX library, loaded at run time by its plain file name.
+// FTDI's D2XX library, loaded at run time.
 #pragma once
 
 #include <string>
 
 #include "link/driver.h"
 
-// Loads FTDI's library through the platform's ordinary library search and
-// returns the back end that forwards to it; null, with the reason (library
-// name included) in `error`, when it or one of its required functions is
-// missing. The first library loaded stays for the process. Main thread.
+// Loads FTDI's library from where the platform may take it (see loadLibrary)
+// and returns the back end that forwards to it; null when no file by any of
+// its names is there and complete, with `error` naming each file and why it
+// would not do, then this platform's advice. The first library loaded stays
+// for the process. Main thread.
 const Driver* d2xxLibraryDriver(std::string& error);
+
+// The same from the files named (null-terminated), tried in turn: one that
+// loads but lacks a required function is freed before the next is tried.
+const Driver* d2xxLibraryDriverFrom(const char* const* files, std::string& error);
 
 // The same from the file at `path` (a test's own D2XX-shaped library).
 const Driver* d2xxLibraryDriverAt(const char* path, std::string& error);
