@@ -9,6 +9,10 @@
 #include "app/main_loop.h"
 #include "support/checks.h"
 
+// The bound for a wait on a whole session step (a login, a report): generous,
+// as a start under wine on a busy machine can take seconds.
+constexpr int sessionWaitMs = 20000;
+
 // resetRunState with the fake driver installed (see fake::reset), the real
 // clock and an empty queue.
 void resetProgramState(bool withRxWait = true);

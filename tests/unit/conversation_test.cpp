@@ -35,8 +35,8 @@ class Conversation : public ::testing::Test {
 
     // Waits for the menu, with the controller's last "<ready>" handled.
     static void reachMenu(ConsolePipe& console) {
-        ASSERT_TRUE(console.waitForOutput(menuPromptEnd, 5000));
-        ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }, 5000));
+        ASSERT_TRUE(console.waitForOutput(menuPromptEnd, sessionWaitMs));
+        ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }, sessionWaitMs));
     }
 };
 
@@ -80,7 +80,7 @@ TEST_F(Conversation, ControllerClosingTheConnectionEndsTheRunCleanly) {
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
-    ASSERT_TRUE(fake::waitForWritten("tulip\n", 5000));
+    ASSERT_TRUE(fake::waitForWritten("tulip\n", sessionWaitMs));
     // The two status requests are still waiting for the password's answer.
     fake::pushRx("<closing connection>\r\n");
     ASSERT_TRUE(run.join());
@@ -95,11 +95,11 @@ TEST_F(Conversation, UnpluggedWhileWaitingForTheLoomEndsAtOnce) {
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
-    ASSERT_TRUE(fake::waitForWritten("tulip\n", 5000));
+    ASSERT_TRUE(fake::waitForWritten("tulip\n", sessionWaitMs));
     ASSERT_TRUE(eventually([] { return appState.load() == state::idle; }));
 
     fake::setGetStatusResult(FT_IO_ERROR);
-    EXPECT_TRUE(console.waitForOutput(lostLine, 5000));
+    EXPECT_TRUE(console.waitForOutput(lostLine, sessionWaitMs));
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 1);
     EXPECT_EQ(fake::closeCount(), 1);
@@ -114,9 +114,9 @@ TEST_F(Conversation, UnpluggedAtTheMenuEndsAfterThePendingAnswer) {
     ASSERT_NO_FATAL_FAILURE(reachMenu(console));
 
     fake::setGetStatusResult(FT_IO_ERROR);
-    ASSERT_TRUE(eventually([] { return linkLost(); }, 5000));
+    ASSERT_TRUE(eventually([] { return linkLost(); }, sessionWaitMs));
     console.type("x\n");
-    EXPECT_TRUE(console.waitForOutput(lostLine, 5000));
+    EXPECT_TRUE(console.waitForOutput(lostLine, sessionWaitMs));
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 1);
     EXPECT_EQ(countOf(console.output(), lostLine), 1);

@@ -66,7 +66,7 @@ TEST_F(Silence, AStalledLoginIsReportedOnceAndALateAnswerCarriesOn) {
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
-    ASSERT_TRUE(fake::waitForWritten("tulip\n", 5000));
+    ASSERT_TRUE(fake::waitForWritten("tulip\n", sessionWaitMs));
     // The wait for the report has begun with the clock still at its start.
     ASSERT_TRUE(eventually([] { return appState.load() == state::idle; }));
     letTheLoopLook();
@@ -88,7 +88,7 @@ TEST_F(Silence, AStalledLoginIsReportedOnceAndALateAnswerCarriesOn) {
 
     // The controller answers at last: the report comes and the menu with it.
     fake::pushRx("<ready>\r\n");
-    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, 5000));
+    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, sessionWaitMs));
     std::string out = console.output();
     EXPECT_LT(out.find(warning), out.find("Current Status")) << out;
     EXPECT_TRUE(contains(out, "LOOM-7 - Version: 2.18"));
@@ -104,7 +104,7 @@ TEST_F(Silence, TheMenuWaitsForTheOperatorNotTheLoom) {
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
-    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, 5000));
+    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, sessionWaitMs));
 
     // Two minutes at the menu are no silence of the loom's.
     fakeNow += 120000;
@@ -125,7 +125,7 @@ TEST_F(Silence, TheMenuWaitsForTheOperatorNotTheLoom) {
 
     // The late acknowledgement carries the apply through to the menu.
     fake::pushRx("<ready>\r\n");
-    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, 5000, 2));
+    ASSERT_TRUE(console.waitForOutput(menuPromptEnd, sessionWaitMs, 2));
     console.type("q\n");
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 0);
