@@ -12,14 +12,13 @@
 #include "console/input.h"
 #include "console/notices.h"
 #include "link/queue.h"
+#include "protocol/limits.h"
 #include "protocol/settings.h"
 
 int scanSettleMs = 500;
 int scanGiveUpMs = 10000;
 
 namespace {
-
-constexpr size_t passphraseChars = 48;
 
 // A Ctrl-C during the scan wait is noticed within this time.
 constexpr int scanPollMs = 20;
@@ -79,10 +78,10 @@ bool askPassphrase(Line& passphrase) {
             conPrint("\n\tNo passphrase: the network is not changed.\n");
             return false;
         }
-        if (passphrase.len > passphraseChars) {
+        if (passphrase.len > maxPassphraseBytes) {
             conPrint("\n\tA passphrase may be at most %d characters; type it again, or press "
                      "Enter to cancel.\n",
-                     static_cast<int>(passphraseChars));
+                     static_cast<int>(maxPassphraseBytes));
         } else if (unsafeForLoom(passphrase.text)) {
             reportUnsafeValue();
         } else {

@@ -7,12 +7,10 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "console/input.h"
+#include "protocol/limits.h"
 #include "protocol/settings.h"
 
 namespace {
-
-// The most a loom name or a static address may hold.
-constexpr size_t editChars = 32;
 
 void editText(const char* prompt, const char* what, char* field, size_t cap, std::atomic<int>& flag,
               const char* logFormat) {
@@ -27,14 +25,17 @@ void editText(const char* prompt, const char* what, char* field, size_t cap, std
         setAppState(state::showStatus);
         return;
     }
-    if (line.len > editChars) {
-        conPrint("\n\tNot changed: %s may be at most %d characters.\n", what,
-                 static_cast<int>(editChars));
+    switch (textProblem(std::string_view(line.text, line.len))) {
+    case ValueProblem::none:
+        break;
+    case ValueProblem::unsafe:
+        reportUnsafeValue();
         setAppState(state::showStatus);
         return;
-    }
-    if (unsafeForLoom(line.text)) {
-        reportUnsafeValue();
+    case ValueProblem::tooLong:
+    case ValueProblem::tooShort:
+        conPrint("\n\tNot changed: %s may be at most %d characters.\n", what,
+                 static_cast<int>(maxTextBytes));
         setAppState(state::showStatus);
         return;
     }
