@@ -1,15 +1,15 @@
 // shedmate: the program a technician runs with a loom attached.
-#include "app/main_loop.h"
+#include "app/commands.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "console/command_line.h"
 #include "link/drivers/system_driver.h"
 
 int main(int argc, char** argv) {
-    int answered = answerCommandLine("shedmate", parseCommandLine("shedmate", argc, argv));
-    if (answered >= 0)
-        return answered;
+    CommandLine line = parseCommandLine("shedmate", argc, argv, conInIsTerminal());
+    if (line.status >= 0)
+        return answerCommandLine(line);
     installInterruptHandlers();
     useUtf8Console();
-    endProcess(runShedmate(systemDriver));
+    endProcess(runInvocation(line.invocation, systemDriver));
 }

@@ -74,6 +74,14 @@ bool conIsTerminal() {
 #endif
 }
 
+bool conInIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(conIn())) != 0;
+#else
+    return ::isatty(fileno(conIn())) != 0;
+#endif
+}
+
 void useUtf8Console() {
 #if defined(_WIN32)
     SetConsoleOutputCP(CP_UTF8);

@@ -55,6 +55,7 @@ ShedmateRun::ShedmateRun(RunOptions options) {
 
     peer::ProgramOptions start;
     start.executable = options.executable;
+    start.args = options.args;
     start.workDir = workDir_;
     start.vloomDir = vloomDir();
     if (options.scripted) {

@@ -30,6 +30,7 @@ std::string vloomDir();
 
 struct RunOptions {
     std::string executable = shedmatePath();
+    std::vector<std::string> args;
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
     std::vector<std::pair<std::string, std::string>> env;
