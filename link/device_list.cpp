@@ -134,7 +134,8 @@ FT_STATUS listDevices(std::vector<ListedDevice>& list, bool toLog) {
     // A list that cannot be read leaves nothing to choose from, but the count
     // stood: the automatic rule still tries device 0.
     if (FT_STATUS got = d.getDeviceInfoList(nodes.data(), &listed); got != FT_OK) {
-        logPrintFlush("ERROR: FT_GetDeviceInfoList returned: %d\n", static_cast<int>(got));
+        if (toLog)
+            logPrintFlush("ERROR: FT_GetDeviceInfoList returned: %d\n", static_cast<int>(got));
         return FT_OK;
     }
     // The driver may report fewer entries than it counted a moment ago.
