@@ -256,7 +256,7 @@ struct Parser {
     void timeout(CLI::App& a) {
         named(a.add_option("--timeout", inv.timeoutSeconds,
                            "the longest wait for the loom's answer, in seconds (default 60)")
-                  ->check(CLI::PositiveNumber),
+                  ->check(CLI::Range(1, 86400)),
               "--timeout SECONDS");
     }
 
