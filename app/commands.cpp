@@ -17,9 +17,10 @@ int runList(const Invocation& invocation, DriverChoice chooseDriver) {
     const DeviceChoice& choice = invocation.device;
     std::vector<ListedDevice> list;
     ChosenDevice chosen;
-    // A failed list has been told by the back end.
-    if (lookForDevice(choice, list, chosen) != FT_OK)
+    if (FT_STATUS status = lookForDevice(choice, list, chosen); status != FT_OK) {
+        tellDriverFailure("FT_CreateDeviceInfoList", status);
         return 1;
+    }
     if (interruptRequested)
         return interruptExitStatus();
     std::string out =
@@ -42,8 +43,7 @@ int runList(const Invocation& invocation, DriverChoice chooseDriver) {
 
 int runInvocation(const Invocation& invocation, DriverChoice chooseDriver) {
     if (invocation.command == Command::interactive) {
-        setRunDeviceChoice(invocation.device);
-        return runShedmate(chooseDriver);
+        return runShedmate(chooseDriver, &invocation);
     }
     // A command's results go to standard output, everything else to standard error.
     setConsoleStreams(stdin, stderr);

@@ -14,6 +14,7 @@
 #include "base/version.h"
 #include "console/chooser.h"
 #include "console/editors.h"
+#include "console/input.h"
 #include "console/menu.h"
 #include "console/notices.h"
 #include "link/connection.h"
@@ -30,6 +31,7 @@ uint32_t lastDotTick = 0;
 namespace {
 
 DriverChoice driverChoice = nullptr;
+const Invocation* commandLine = nullptr;
 
 constexpr uint32_t dotIntervalMs = 2000;
 
@@ -58,37 +60,32 @@ const char* nowText() {
 // flight; a controller that stays busy longer is left without it.
 constexpr uint32_t closeWaitMs = 2000;
 
-// How the run is ending. Main thread.
+// How the run is ending, as the main loop follows it. Main thread.
 struct Ending {
-    bool quitting = false;    // "close" is queued or sent
-    uint32_t quitSince = 0;   // when it was queued
-    bool finishApply = false; // interrupted while the loom's network was down
-    bool closedTold = false;
-    bool lostTold = false;
+    bool quitStarted = false;    // "close" is queued or sent
+    uint32_t quitSince = 0;      // when it was queued
+    bool waitedForApply = false; // the end came while the loom's network was down
     bool logFailureTold = false;
 };
 Ending ending;
 
 // Quit: what waits behind the message in flight is dropped and "close" takes
-// its place; it goes as soon as the controller is ready, or not at all after
-// closeWaitMs. The state stays quit until then.
+// its place, the last message of the run; it goes as soon as the controller is
+// ready, or not at all after closeWaitMs. The state stays quit until then.
 void quit() {
     uint32_t now = tickCount();
-    if (!ending.quitting) {
-        ending.quitting = true;
+    if (!ending.quitStarted) {
+        ending.quitStarted = true;
         ending.quitSince = now;
-        clearMsgQueue();
-        queueMsg("close");
+        closeMsgQueue("close");
     }
-    bool sent = queuedCount() == 0;
-    if (!sent && !linkLost && now - ending.quitSince < closeWaitMs)
+    // Nothing is taken after "close": whatever waits is "close" itself.
+    bool waiting = queuedCount() != 0;
+    if (waiting && now - ending.quitSince < closeWaitMs)
         return;
-    if (!sent) {
+    if (waiting)
         logPrintFlush("close not sent: the controller was not ready within %u ms\n",
                       static_cast<unsigned>(closeWaitMs));
-        clearMsgQueue();
-    }
-    clearToSend = 1;
     setAppState(state::exit);
 }
 
@@ -103,70 +100,77 @@ void tellLogFailure() {
     conFlush();
 }
 
-void tellLoomClosed() {
-    ending.closedTold = true;
-    endNoticed = 1;
-    conPrint("\n\tThe loom closed the connection.\n");
-    conFlush();
-    logPrintFlush("controller closed the connection\n");
-}
-
-void tellLinkLost() {
-    ending.lostTold = true;
-    endNoticed = 1;
-    conPrint("\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n");
-    conFlush();
-    logPrintFlush("connection to the loom lost\n");
-    // An interrupt's status stands; a quit's 0 never hides a lost link.
-    if (exitStatus == 0)
-        exitStatus = 1;
-}
-
-// The controller's own close and a lost link are told once, whichever state
-// the run is in; "<closing connection>" after our "close" is just the answer.
+// The loom's own close and a lost link are told as the run exits;
+// "<closing connection>" after our "close" is just the answer.
 void tellEnd() {
-    if (loomClosed && !ending.closedTold && !ending.lostTold && !ending.quitting)
-        tellLoomClosed();
-    if (linkLost && !ending.lostTold && !ending.closedTold)
-        tellLinkLost();
+    if (runEnd() == RunEnd::loomClosed) {
+        conPrint("\n\tThe loom closed the connection.\n");
+        conFlush();
+        logPrintFlush("controller closed the connection\n");
+    } else if (linkLost()) {
+        conPrint("\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n");
+        conFlush();
+        logPrintFlush("connection to the loom lost\n");
+    }
+}
+
+// A signal's handler can only set a flag: here it becomes the run's end. One
+// that comes while the run is already ending still counts for the status.
+void takeInterrupt() {
+    if (!interruptRequested || runEndedFor(RunEnd::interrupted))
+        return;
+    endRun(RunEnd::interrupted);
+    logPrintFlush("interrupted by the operator\n");
 }
 
 void exitRun() {
+    noticeRunEnd();
     tellEnd();
     closeLoom();
-    // A signal that came as the run was already ending still counts.
-    if (interruptRequested && !interruptSeen) {
-        interruptSeen = 1;
-        logPrintFlush("interrupted by the operator\n");
-        if (exitStatus == 0)
-            exitStatus = interruptExitStatus();
-    }
+    takeInterrupt();
     logPrintFlush("Shedmate exiting at %s\n", nowText());
     logClose();
     tellLogFailure();
     setAppState(state::done);
 }
 
-void noticeInterrupt() {
-    interruptSeen = 1;
-    endNoticed = 1;
-    if (exitStatus == 0)
-        exitStatus = interruptExitStatus();
-    logPrintFlush("interrupted by the operator\n");
-    if (networkDown && !ending.quitting) {
-        // Quitting now would strand the loom with its network down.
-        ending.finishApply = true;
-        quitAfterApply = 1;
-        conPrint("\n\n\tInterrupted: finishing the apply so the loom's network comes back up, "
-                 "then closing the connection (Ctrl-C again ends at once).\n");
-        conFlush();
-        logPrintFlush("finishing the apply before closing\n");
-        return;
+// What the run does once it is ending; true when the state was moved on.
+bool followEnd(int s) {
+    bool interruptNew = interruptRequested && !runEndedFor(RunEnd::interrupted);
+    takeInterrupt();
+    RunEnd why = runEnd();
+    if (why == RunEnd::none)
+        return false;
+    noticeRunEnd();
+    if (why == RunEnd::loomClosed || linkLost()) {
+        // Whatever a dialog chose meanwhile has no one left to talk to.
+        setAppState(state::exit);
+        return true;
     }
-    conPrint(
-        "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n");
-    conFlush();
+    // Quitting now would strand the loom with its network down: the apply
+    // finishes first.
+    bool finishApply = loomNetworkDown();
+    if (interruptNew) {
+        if (finishApply) {
+            conPrint("\n\n\tInterrupted: finishing the apply so the loom's network comes back "
+                     "up, then closing the connection (Ctrl-C again ends at once).\n");
+            logPrintFlush("finishing the apply before closing\n");
+        } else {
+            conPrint("\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends "
+                     "at once).\n");
+        }
+        conFlush();
+    }
+    if (finishApply) {
+        ending.waitedForApply = true;
+        return false;
+    }
+    if (s == state::quit)
+        return false;
+    if (ending.waitedForApply)
+        logPrint("apply finished; closing\n");
     setAppState(state::quit);
+    return true;
 }
 
 // Tells the operator, once per silent spell, that the controller has said
@@ -282,7 +286,7 @@ void startUp() {
             conPrint("ERROR: another Shedmate is running here (it holds Shedmate.log). Only one "
                      "may run in a folder at a time.\n");
             conFlush();
-            exitStatus = 1;
+            endRun(RunEnd::startFailed);
             setAppState(state::exit);
             return;
         case LogRefusal::notPlainFile:
@@ -304,10 +308,10 @@ void startUp() {
     if (driverChoice)
         installDriver(driverChoice());
 
-    FT_STATUS status = openLoom();
+    FT_STATUS status = openLoom(commandLine ? commandLine->device : DeviceChoice{});
     if (status != FT_OK) {
         logPrintFlush("openLoom failed: %d\n", static_cast<int>(status));
-        exitStatus = 1;
+        endRun(RunEnd::startFailed);
         setAppState(state::exit);
         return;
     }
@@ -336,11 +340,12 @@ void resetRunState() {
     resetMainLoop();
 }
 
-int runShedmate(DriverChoice chooseDriver) {
+int runShedmate(DriverChoice chooseDriver, const Invocation* invocation) {
     // An interrupt that came before the run is not forgotten: it ends the run
     // as soon as it starts.
     resetRunState();
     driverChoice = chooseDriver;
+    commandLine = invocation;
     setAppState(state::startUp);
     runActive = 1;
 
@@ -348,25 +353,8 @@ int runShedmate(DriverChoice chooseDriver) {
         uint32_t seen = stateGeneration();
         int s = appState.load();
         showLoomErrors();
-        if (s != state::startUp && s != state::exit && s != state::done) {
-            if (interruptRequested && !interruptSeen) {
-                noticeInterrupt();
-                continue;
-            }
-            if ((loomClosed && !ending.closedTold && !ending.quitting) ||
-                (linkLost && !ending.lostTold)) {
-                // Whatever a dialog chose meanwhile has no one left to talk to.
-                tellEnd();
-                setAppState(state::exit);
-                continue;
-            }
-            if (ending.finishApply && !networkDown) {
-                ending.finishApply = false;
-                logPrint("apply finished; closing\n");
-                setAppState(state::quit);
-                continue;
-            }
-        }
+        if (s != state::startUp && s != state::exit && s != state::done && followEnd(s))
+            continue;
         tellLogFailure();
         runState(s);
         if (appState == state::done)
@@ -374,6 +362,8 @@ int runShedmate(DriverChoice chooseDriver) {
         // Idle and the progress wait have nothing to do until the state
         // changes or the next dot is due; quitting polls for "close" to leave.
         bool waitingForLoom = (s == state::idle || s == state::pleaseWait) && appState == s;
+        if (waitingForLoom || s == state::startUp || s == state::firmware)
+            operatorWaits();
         watchSilence(waitingForLoom);
         if (waitingForLoom) {
             int waitMs = idleWaitMs(s);
@@ -385,7 +375,7 @@ int runShedmate(DriverChoice chooseDriver) {
         }
     }
     runActive = 0;
-    return exitStatus;
+    return runExitStatus();
 }
 
 void endProcess(int status) {

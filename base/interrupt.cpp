@@ -11,7 +11,6 @@ int interruptExitStatus() {
 }
 
 void resetInterrupts() {
-    interruptSeen = 0;
     holdInterrupts = 0;
     heldInterrupts = 0;
     heldEndSignal = 0;

@@ -8,13 +8,11 @@
 #include <atomic>
 #include <cstdio>
 
-// Set when the operator asked the run to end. Read by the main thread.
+// Set when the operator asked the run to end; the main loop turns it into the
+// run's end (a handler can only set a flag).
 extern std::atomic<int> interruptRequested;
 
-// Set by the main loop once it has acted on the interrupt.
-extern std::atomic<int> interruptSeen;
-
-// Forgets that the run acted on an interrupt, as a run starts. A request that
+// Forgets the interrupts held during an upload, as a run starts. A request that
 // came before the run stays: it ends the run as soon as it starts.
 void resetInterrupts();
 

@@ -7,7 +7,6 @@
 #include "base/echo.h"
 
 std::atomic<int> interruptRequested{0};
-std::atomic<int> interruptSeen{0};
 
 namespace {
 

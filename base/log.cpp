@@ -15,20 +15,21 @@ std::FILE* logFile = nullptr;          // guarded by logMutex
 LogRefusal refusal = LogRefusal::none; // guarded by logMutex
 std::atomic<int> writeError{0};
 
-// Called under logMutex after every write. The log carries on after a failure
-// (space may come back); the first error is kept for the operator to be told.
-void noteWriteResult() {
-    if (!std::ferror(logFile))
+// The log carries on after a failure (space may come back); the first error is
+// kept for the operator to be told.
+void writeLocked(const char* head, size_t headLen, const char* text, size_t textLen) {
+    if (!logFile)
         return;
-    int err = errno != 0 ? errno : EIO;
-    std::clearerr(logFile);
+    int err = writeLogFile(logFile, head, headLen, text, textLen);
+    if (err == 0)
+        return;
     int none = 0;
     writeError.compare_exchange_strong(none, err);
 }
 
-void writeEntry(bool flush, const char* fmt, std::va_list args) {
-    // Formatting happens outside the lock; a long entry (a firmware image is
-    // logged as sent) gets a heap buffer of its own size.
+void writeEntry(const char* fmt, std::va_list args) {
+    // Formatting happens outside the lock; a long entry gets a heap buffer of
+    // its own size.
     char small[1024];
     std::va_list again;
     va_copy(again, args);
@@ -47,12 +48,7 @@ void writeEntry(bool flush, const char* fmt, std::va_list args) {
     va_end(again);
 
     std::lock_guard<std::mutex> lock(logMutex);
-    if (!logFile)
-        return;
-    std::fwrite(text, 1, static_cast<size_t>(needed), logFile);
-    if (flush)
-        std::fflush(logFile);
-    noteWriteResult();
+    writeLocked(text, static_cast<size_t>(needed), nullptr, 0);
 }
 
 } // namespace
@@ -80,14 +76,14 @@ int logWriteError() {
 void logPrint(const char* fmt, ...) {
     std::va_list args;
     va_start(args, fmt);
-    writeEntry(false, fmt, args);
+    writeEntry(fmt, args);
     va_end(args);
 }
 
 void logPrintFlush(const char* fmt, ...) {
     std::va_list args;
     va_start(args, fmt);
-    writeEntry(true, fmt, args);
+    writeEntry(fmt, args);
     va_end(args);
 }
 
@@ -102,28 +98,13 @@ void logPrintFlushWithText(const char* text, size_t len, const char* fmt, ...) {
     size_t headLen = std::min(static_cast<size_t>(n), sizeof head - 1);
 
     std::lock_guard<std::mutex> lock(logMutex);
-    if (!logFile)
-        return;
-    std::fwrite(head, 1, headLen, logFile);
-    std::fwrite(text, 1, len, logFile);
-    std::fflush(logFile);
-    noteWriteResult();
-}
-
-void logFlush() {
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (!logFile)
-        return;
-    std::fflush(logFile);
-    noteWriteResult();
+    writeLocked(head, headLen, text, len);
 }
 
 void logClose() {
     std::lock_guard<std::mutex> lock(logMutex);
     if (!logFile)
         return;
-    std::fflush(logFile);
-    noteWriteResult();
     std::fclose(logFile);
     logFile = nullptr;
 }

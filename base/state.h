@@ -1,4 +1,5 @@
-// The main loop's state number and the wake-up that goes with it.
+// The main loop's state number, the wake-up that goes with it, and how the run
+// ends.
 //
 // appState is written by both threads; every write goes through setAppState so
 // that a main loop waiting in an idle state wakes at once.
@@ -27,7 +28,11 @@ constexpr int done = 99;
 
 extern std::atomic<int> appState;
 
-// Stores the state and wakes the main loop. Any thread.
+// Stores the state and wakes the main loop. Any thread. Once the run is ending
+// (endRun) only a step further along the way out is taken (quit, then exit,
+// then done); anything else is ignored, so no late message or dialog can draw a
+// screen or wait for the operator after 'q'. Entering quit ends the run for
+// RunEnd::quit.
 void setAppState(int value);
 
 // Wakes the main loop without changing the state (another flag it checks has
@@ -42,33 +47,43 @@ uint32_t stateGeneration();
 // timeoutMs < 0 waits without a bound. Main thread.
 void waitForStateChange(uint32_t seen, int timeoutMs);
 
-// Set when the link to the loom failed: the receiving thread ended for any
-// reason but closeLoom, or a write failed. The run must leave through the exit
-// state with status 1.
-extern std::atomic<int> linkLost;
+// Why a run ends.
+enum class RunEnd : int { none = 0, quit, loomClosed, linkLost, interrupted, startFailed };
 
-// Set when the controller closed the connection. The exit state it sets must
-// survive a dialog that was waiting for the operator meanwhile and stores its
-// own next state afterwards.
-extern std::atomic<int> loomClosed;
+// Ends the run for `reason`: any thread; the first call wins and fixes what the
+// run does next; it wakes the main loop. status < 0 takes the reason's own
+// status (quit 0, loomClosed 0, linkLost 1, interrupted 128+signal, startFailed
+// 1). Returns true for the call that won.
+//
+// A later call changes only the status, and only a success: a lost link or a
+// signal that comes while a quit (or the loom's close) is on its way still
+// counts, so 0 never hides them. Once the loom has said it is closing, the link
+// going away is the loom hanging up, not a loss; once the link is lost, nothing
+// the loom says is heard.
+bool endRun(RunEnd reason, int status = -1);
+RunEnd runEnd();     // the reason that won; none while the run goes on
+int runExitStatus(); // the status the run will end with
 
-// The process exit status the run reports: 0 unless the run ended on a failure.
-extern std::atomic<int> exitStatus;
+// True once endRun(reason) has been called, whether it won or not.
+bool runEndedFor(RunEnd reason);
+
+// The link to the loom failed (a write failed, or the receiving thread ended
+// on its own) before the loom said it was closing. Any thread.
+bool linkLost();
+
+// True when a prompt must return at once, with no answer: the run is ending,
+// or an interrupt asks it to. Any thread.
+bool runMustEnd();
+
+// The main loop has taken the end of the run in. Main thread.
+void noticeRunEnd();
 
 // 1 while runShedmate runs: there is a main loop to wake.
 extern std::atomic<int> runActive;
-
-// Set by the main loop once it has acted on the end of the run.
-extern std::atomic<int> endNoticed;
-
-// True when the run must end whatever the operator answers: an interrupt, the
-// controller closed the connection, or the link was lost. A console read
-// returns at once then, with no answer. Any thread.
-bool runMustEnd();
 
 // True while the main loop has yet to act on runMustEnd(): it may be blocked
 // reading the console, so the receiving thread keeps nudging it. Any thread.
 bool mainThreadNeedsNudge();
 
-// Puts the state number and the flags above back as a run starts.
+// Puts the state number and the run's end back as a run starts.
 void resetAppState();

@@ -104,8 +104,10 @@ constexpr Driver benchDriver(const char* name, FT_STATUS (*wait)(FT_HANDLE, uint
         .read = readBytes,
         .write = writeBytes,
         .close = closeDevice,
+        .lastError = [] { return ""; },
         .waitForRx = wait,
         .setLatencyTimer = nullptr,
+        .devicePath = nullptr,
     };
 }
 constexpr Driver withEvent = benchDriver("bench (event)", waitForRx);

@@ -81,8 +81,10 @@ constexpr Driver phantomDriver(const char* name, FT_STATUS (*wait)(FT_HANDLE, ui
         .read = emptyRead,
         .write = writeBytes,
         .close = closeDevice,
+        .lastError = [] { return ""; },
         .waitForRx = wait,
         .setLatencyTimer = nullptr,
+        .devicePath = nullptr,
     };
 }
 

@@ -5,7 +5,8 @@
 // whatever a call leaves unwritten. The library's mode follows the
 // SHEDMATE_VLOOM_* environment as for the program.
 //
-// Run (bench_firmware runs it):  build/bench/bench_firmware_bare IMAGE [--no-reply]
+// Run (bench_firmware and bench_ftdi run it):
+//     build/bench/bench_firmware_bare IMAGE [--no-reply] [--library LIBFTD2XX]
 // Prints steady-clock nanoseconds: start (before fopen), fread start and end,
 // end (the last FT_Write returned), and the device's answer when it has one.
 #include <algorithm>
@@ -67,12 +68,19 @@ template <typename Fn> Fn resolve(void* library, const char* name) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s IMAGE [--no-reply]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s IMAGE [--no-reply] [--library LIBFTD2XX]\n", argv[0]);
         return 2;
     }
     const char* path = argv[1];
-    bool reply = !(argc > 2 && std::strcmp(argv[2], "--no-reply") == 0);
-    void* library = dlopen(SHEDMATE_VLOOM_LIB, RTLD_NOW | RTLD_LOCAL);
+    bool reply = true;
+    const char* libraryPath = SHEDMATE_VLOOM_LIB;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-reply") == 0)
+            reply = false;
+        else if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc)
+            libraryPath = argv[++i];
+    }
+    void* library = dlopen(libraryPath, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "dlopen: %s\n", dlerror());
         return 1;

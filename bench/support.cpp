@@ -88,7 +88,7 @@ Child::Child(const ChildOptions& options) {
     start.executable = options.executable;
     start.args = options.args;
     start.workDir = workDir();
-    start.vloomDir = vloomDir();
+    start.vloomDir = options.libraryDir;
     start.env = options.env;
     start.terminal = options.terminal;
     std::string error;

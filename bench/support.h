@@ -55,10 +55,13 @@ struct ChildOptions {
     std::vector<std::pair<std::string, std::string>> env;
     // The console output on a terminal (a pseudo-terminal) instead of a pipe.
     bool terminal = false;
+    // Put first on LD_LIBRARY_PATH: the folder of the libftd2xx.so used.
+    std::string libraryDir = vloomDir();
 };
 
 // shedmate started as a technician starts it, in a working folder of its own,
-// with the virtual loom's folder first on LD_LIBRARY_PATH (peer::Program).
+// with the virtual loom's folder (or libraryDir) first on LD_LIBRARY_PATH
+// (peer::Program).
 class Child {
   public:
     explicit Child(const ChildOptions& options = {});

@@ -66,7 +66,7 @@ bool waitForScan(uint32_t started) {
 
 // Asks until a passphrase the loom can take is typed; an empty line or end of
 // input gives up. No part of a refused passphrase is shown or logged.
-bool askPassphrase(Line& passphrase) {
+bool askPassphrase(Line& passphrase, const char* kind) {
     // Asked again, the prompt follows the line that said why.
     for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
         conPrint("%s", prompt);
@@ -78,11 +78,16 @@ bool askPassphrase(Line& passphrase) {
             conPrint("\n\tNo passphrase: the network is not changed.\n");
             return false;
         }
-        if (passphrase.len > maxPassphraseBytes) {
+        ValueProblem problem = passphraseProblem({passphrase.text, passphrase.len}, kind);
+        if (problem == ValueProblem::tooLong) {
             conPrint("\n\tA passphrase may be at most %d characters; type it again, or press "
                      "Enter to cancel.\n",
                      static_cast<int>(maxPassphraseBytes));
-        } else if (unsafeForLoom(passphrase.text)) {
+        } else if (problem == ValueProblem::tooShort) {
+            conPrint("\n\tA WPA passphrase has at least %d characters; type it again, or press "
+                     "Enter to cancel.\n",
+                     static_cast<int>(minWpaPassphraseBytes));
+        } else if (problem == ValueProblem::unsafe) {
             reportUnsafeValue();
         } else {
             return true;
@@ -106,7 +111,7 @@ void choose(const NetInfo& entry) {
     conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
              consoleSafe(entry.ssid).c_str());
     Line passphrase;
-    if (!askPassphrase(passphrase)) {
+    if (!askPassphrase(passphrase, entry.encrypt)) {
         wipeLine(passphrase);
         return;
     }
@@ -130,11 +135,13 @@ void chooseNetwork() {
     uint32_t started = tickCount();
     conPrint("\tScanning for networks\u2026\n");
     conFlush();
+    operatorWaits();
     queueMsg("<wifiscan/>");
     bool finished = waitForScan(started);
     // The main loop acts on whatever ends the run.
     if (runEnding())
         return;
+    discardTypeAhead();
 
     ScanList list = snapshotScan();
     if (!finished)
@@ -160,7 +167,7 @@ void chooseNetwork() {
     }
     switch (answer.text[0]) {
     case 'q':
-        setAppState(state::quit);
+        setAppState(quitConfirmed() ? state::quit : state::showStatus);
         return;
     case 's':
         setAppState(state::chooseNetwork);

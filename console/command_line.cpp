@@ -363,7 +363,7 @@ bool setField(std::string_view arg, SetFields& f, std::string& error) {
     if (field == "dhcp")
         return onOff(field, value, f.dhcp, error);
     std::string kind = upper(value);
-    if (kind != "NONE" && kind != "WEP" && !isWpaKind(kind)) {
+    if (kind != "NONE" && kind != "WEP" && kind != "WPA" && kind != "WPA2") {
         error = "encryption= takes NONE, WEP, WPA or WPA2, not " + shown(value);
         return false;
     }
@@ -436,6 +436,22 @@ CommandLine parseCommandLine(const char* program, int argc, const char* const* a
     try {
         p.app.parse(argc, argv);
     } catch (const CLI::Success& e) {
+        // A mistake anywhere wins over --help and --version, so a typo is
+        // never silently run past: the rest is parsed again without them (a
+        // command's missing arguments are no mistake beside its --help).
+        std::vector<const char*> rest;
+        for (int i = 0; i < argc; ++i)
+            if (i == 0 || (std::strcmp(argv[i], "-h") != 0 && std::strcmp(argv[i], "--help") != 0 &&
+                           std::strcmp(argv[i], "--version") != 0))
+                rest.push_back(argv[i]);
+        Parser again(program, p.demo);
+        try {
+            again.app.parse(static_cast<int>(rest.size()), rest.data());
+        } catch (const CLI::RequiredError&) {
+        } catch (const CLI::ParseError& mistaken) {
+            if (mistaken.get_exit_code() != 0)
+                return mistake(again, again.current(), mistaken.what());
+        }
         CommandLine line;
         line.status = 0;
         // --help answers for the command it follows.

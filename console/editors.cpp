@@ -82,9 +82,3 @@ void toggleDhcp() {
     toggle(loomSettings.dhcp, sizeof loomSettings.dhcp, loomSettings.dhcpChanged, "DHCP_ON",
            "DHCP_OFF");
 }
-
-void stripNewline(char* text) {
-    size_t len = std::strlen(text);
-    while (len > 0 && (text[len - 1] == '\r' || text[len - 1] == '\n'))
-        text[--len] = '\0';
-}

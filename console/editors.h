@@ -5,6 +5,3 @@ void editLoomName();
 void toggleWifi();
 void toggleDhcp();
 void editStaticAddress();
-
-// Removes the carriage returns and line feeds at the very end of text, in place.
-void stripNewline(char* text);

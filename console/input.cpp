@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "base/echo.h"
 #include "base/interrupt.h"
@@ -11,8 +12,11 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "base/text.h"
+#include "base/typeahead.h"
 
 namespace {
+
+bool keptWaiting = false;
 
 bool endOfAnswer(Line& line) {
     line.len = 0;
@@ -76,6 +80,31 @@ bool readSecret(Line& line) {
         conFlush();
     }
     return ok;
+}
+
+bool answeredYes(const Line& answer) {
+    std::string_view yes(answer.text, answer.len);
+    while (!yes.empty() && std::strchr(" \t", yes.back()))
+        yes.remove_suffix(1);
+    while (!yes.empty() && std::strchr(" \t", yes.front()))
+        yes.remove_prefix(1);
+    return yes == "y" || yes == "yes";
+}
+
+void operatorWaits() {
+    keptWaiting = true;
+}
+
+void discardTypeAhead() {
+    if (!keptWaiting)
+        return;
+    keptWaiting = false;
+    // What was typed may hold a passphrase: it is counted, never shown or logged.
+    size_t discarded = discardTypedAhead(conIn());
+    if (discarded == 0)
+        return;
+    conPrint("\n\tIgnored what was typed while Shedmate was busy; type it again at the prompt.\n");
+    logPrint("discarded %zu characters typed at the terminal while waiting\n", discarded);
 }
 
 void wipeLine(Line& line) {

@@ -25,6 +25,18 @@ bool readAnswer(Line& line);
 // operator's Enter is then not shown either, so a line end is printed after it).
 bool readSecret(Line& line);
 
+// True when the answer is "y" or "yes", blanks around it allowed.
+bool answeredYes(const Line& answer);
+
+// The operator is kept waiting from now on (for the loom, a scan, an upload):
+// what is typed meanwhile answers no prompt. Main thread.
+void operatorWaits();
+
+// Before the first prompt after such a wait: on a terminal, throws away what
+// was typed during it and says so in one line, on the console and in the log.
+// Piped input is never touched. Main thread.
+void discardTypeAhead();
+
 // Overwrites a line that held a secret.
 void wipeLine(Line& line);
 

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string_view>
 
 #include "base/clock.h"
 #include "base/io.h"
@@ -60,12 +59,7 @@ void confirmFirmware() {
              firmwareSize(), loomName);
     Line answer;
     bool answered = readAnswer(answer);
-    std::string_view yes(answer.text, answer.len);
-    while (!yes.empty() && std::strchr(" \t\r\n", yes.back()))
-        yes.remove_suffix(1);
-    while (!yes.empty() && std::strchr(" \t", yes.front()))
-        yes.remove_prefix(1);
-    if (answered && (yes == "y" || yes == "yes")) {
+    if (answered && answeredYes(answer)) {
         setAppState(state::firmware);
         return;
     }
@@ -108,6 +102,7 @@ void displayStatus() {
     StatusView v = snapshot();
     // Values from the controller (or typed by the operator) never drive the terminal.
     auto safe = [](const char* value) { return consoleSafe(value); };
+    discardTypeAhead();
     showApplyOutcome();
     conPrint("\n\n\t\t\tCurrent Status\n");
     conPrint("%28s: %s\n", "Current State", safe(v.stateText).c_str());
@@ -119,6 +114,7 @@ void displayStatus() {
     conPrint("%24s [3]: %s\n", "Network Name", safe(v.ssid).c_str());
     conPrint("%24s [4]: %s\n", "Acquire Address (DHCP)", safe(v.dhcp).c_str());
     conPrint("%24s [5]: %s\n", "Static Address", safe(v.staticAddress).c_str());
+    showPendingChanges();
     logPrint("[%d] displayStatus()\n", msSinceStart());
 }
 
@@ -142,7 +138,7 @@ void readCommand() {
         return;
     }
     if (answer.text[0] == 'q') {
-        setAppState(state::quit);
+        setAppState(quitConfirmed() ? state::quit : state::showStatus);
         return;
     }
     if (answer.text[0] == 'f') {

@@ -1,11 +1,16 @@
 #include "console/notices.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "base/io.h"
+#include "base/log.h"
 #include "base/text.h"
+#include "base/typeahead.h"
+#include "console/input.h"
 #include "protocol/apply.h"
 #include "protocol/messages.h"
 #include "protocol/settings.h"
@@ -90,8 +95,52 @@ void showApplyOutcome() {
                 notTaken += " (the loom reports \"" + consoleSafe(now) + "\")";
         }
     }
-    if (notTaken.empty())
+    if (notTaken.empty()) {
         conPrint("\n\tApplied.\n");
-    else
+        logPrint("Applied.\n");
+    } else {
         conPrint("\n\tNot applied:%s.\n", notTaken.c_str());
+        logPrint("Not applied:%s.\n", notTaken.c_str());
+    }
+}
+
+std::string pendingChanges() {
+    const LoomSettings& s = loomSettings;
+    const std::pair<const std::atomic<int>&, SentField> fields[] = {
+        {s.hostnameChanged, SentField::hostname},
+        {s.wifiChanged, SentField::wifi},
+        {s.wifiConfigChanged, SentField::ssid},
+        {s.dhcpChanged, SentField::dhcp},
+        {s.staticChanged, SentField::staticAddress}};
+    std::string names;
+    for (const auto& [flag, field] : fields) {
+        if (!flag)
+            continue;
+        if (!names.empty())
+            names += ", ";
+        names += labelOf(field);
+    }
+    return names;
+}
+
+void showPendingChanges() {
+    std::string pending = pendingChanges();
+    if (!pending.empty())
+        conPrint("\n\tNot yet applied: %s. Enter 'a' to apply.\n", pending.c_str());
+}
+
+bool quitConfirmed() {
+    std::string pending = pendingChanges();
+    if (pending.empty())
+        return true;
+    if (inputIsTerminal(conIn())) {
+        conPrint("\n\tQuit without applying %s? Type y to quit: ", pending.c_str());
+        Line answer;
+        if (!readAnswer(answer))
+            logInputEnded("quit");
+        else if (!answeredYes(answer))
+            return false;
+    }
+    logPrint("quitting without applying: %s\n", pending.c_str());
+    return true;
 }

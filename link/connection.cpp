@@ -19,7 +19,6 @@
 #include "base/text.h"
 #include "link/device_list.h"
 #include "link/driver.h"
-#include "link/ft_status.h"
 #include "link/reader.h"
 
 namespace {
@@ -65,11 +64,13 @@ bool closeWithin(FT_HANDLE handle, int boundMs) {
     return returned;
 }
 
-// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the tty
-// path when the back end named the device.
+// "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the path
+// the back end knows the device by.
 void sayWhichDevice(const ListedDevice* listed) {
-    std::string which = consoleSafe(openedDeviceName());
-    if (which.empty() && listed)
+    std::string which;
+    if (listed && !listed->path.empty())
+        which = consoleSafe(listed->path);
+    else if (listed && !(listed->description.empty() && listed->serial.empty()))
         which = deviceLabel(*listed);
     if (which.empty())
         conPrint("Connecting to the loom\u2026\n");
@@ -77,8 +78,6 @@ void sayWhichDevice(const ListedDevice* listed) {
         conPrint("Connecting to the loom (%s)\u2026\n", which.c_str());
     conFlush();
 }
-
-DeviceChoice runChoice;
 
 // The serial number a technician would pass to --device, or the entry's index.
 std::string nameForChoice(const ListedDevice& device) {
@@ -136,22 +135,15 @@ void tellNotFound(const DeviceChoice& choice, const std::vector<ListedDevice>& l
 
 } // namespace
 
-void setRunDeviceChoice(const DeviceChoice& choice) {
-    runChoice = choice;
-}
-
-const DeviceChoice& runDeviceChoice() {
-    return runChoice;
-}
-
 FT_STATUS openDevice(const DeviceChoice& choice) {
     const Driver& d = driver();
     std::vector<ListedDevice> list;
     ChosenDevice chosen;
     FT_STATUS status = lookForDevice(choice, list, chosen);
     // A library that cannot list devices cannot open one either (FTDI's own
-    // then crashes inside FT_Open); the back end has said why on the console.
+    // then crashes inside FT_Open).
     if (status != FT_OK) {
+        tellDriverFailure("FT_CreateDeviceInfoList", status);
         ftHandle = nullptr;
         return status;
     }
@@ -167,19 +159,15 @@ FT_STATUS openDevice(const DeviceChoice& choice) {
         tellSeveralLooms(list, index);
 
     FT_HANDLE handle = nullptr;
-    nameOpenedDevice("");
     status = d.open(index, &handle);
     if (status != FT_OK) {
-        conPrint("ERROR: FT_Open returned: %d (%s: %s)\n", static_cast<int>(status),
-                 ftStatusName(status), ftStatusReason(status));
-        conFlush();
+        tellDriverFailure("FT_Open", status);
         ftHandle = nullptr;
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
         sayWhichDevice(chosen.index >= 0 ? &list[static_cast<size_t>(index)] : nullptr);
     }
-    nameOpenedDevice("");
     return status;
 }
 

@@ -6,23 +6,18 @@
 #include "link/device.h"
 #include "link/device_list.h"
 
-// The device choice openLoom takes by default: the command line's, set before
-// the run starts; it stays until set again. Main thread.
-void setRunDeviceChoice(const DeviceChoice& choice);
-const DeviceChoice& runDeviceChoice();
-
 // Lists the attached FTDI devices in the log, picks the loom's FIFO (or the
 // device the choice names, waiting for it when asked) and opens it. Returns
 // FT_Open's status; the device list's when the list failed (the open is then
-// not attempted and the back end has told the operator why); or
-// FT_DEVICE_NOT_FOUND, with no open, when the named or awaited device is not
-// attached (the console lists what is). Main thread.
+// not attempted); or FT_DEVICE_NOT_FOUND, with no open, when the named or
+// awaited device is not attached (the console lists what is). A failure is told
+// on the console once, in the back end's words. Main thread.
 FT_STATUS openDevice(const DeviceChoice& choice = {});
 
 // Opens the device, sets its time-outs and starts the receiving thread.
 // Returns 0, or the failed open's status (or FT_INSUFFICIENT_RESOURCES when the
 // thread cannot be started). Main thread, once.
-FT_STATUS openLoom(const DeviceChoice& choice = runDeviceChoice());
+FT_STATUS openLoom(const DeviceChoice& choice = {});
 
 // Stops the receiving thread (waiting at most 200 ms) and closes the device
 // (waiting at most 1 s for FT_Close).

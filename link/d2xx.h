@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 // 32-bit unsigned everywhere, spelled as FTDI's headers spell them, so that
 // the function types below are FTDI's own: unsigned long on Windows (LLP64),
@@ -35,6 +38,17 @@ enum : FT_STATUS {
 
 // FT_SetEventNotification mask bit: bytes have arrived.
 constexpr DWORD FT_EVENT_RXCHAR = 1;
+
+#if !defined(_WIN32)
+// What FT_SetEventNotification takes on Linux and macOS: the library signals
+// the condition when bytes arrive after the registration (not for bytes
+// already waiting). iVar is the application's; the library leaves it alone.
+struct EVENT_HANDLE {
+    pthread_cond_t eCondVar;
+    pthread_mutex_t eMutex;
+    int iVar;
+};
+#endif
 
 // FTDI's calling convention: WINAPI on 32-bit Windows, the default elsewhere.
 #if defined(_WIN32) && !defined(_WIN64)

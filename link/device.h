@@ -14,9 +14,3 @@ extern std::atomic<int> readerStop;
 
 // No device, no stop asked for.
 void resetDevice();
-
-// What the console calls the open device when FTDI's description and serial
-// number do not say it best (the kernel's tty path). A back end sets it as it
-// opens the device; openDevice reads and clears it. Main thread.
-void nameOpenedDevice(const char* name);
-const char* openedDeviceName();

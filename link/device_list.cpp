@@ -24,12 +24,6 @@ std::string fixedText(const char* text, size_t cap) {
     return std::string(text, strnlen(text, cap));
 }
 
-// The back end's own name for listed device `index`: none names its devices in
-// other terms than FTDI's yet.
-const char* devicePath(int) {
-    return nullptr;
-}
-
 void logDevice(int index, const DeviceInfoNode& node) {
     logPrint("\nDev %d:\n", index);
     logPrint("  Flags=0x%x\n", static_cast<unsigned>(node.Flags));
@@ -150,7 +144,7 @@ FT_STATUS listDevices(std::vector<ListedDevice>& list, bool toLog) {
         device.locId = node.LocId;
         device.serial = fixedText(node.SerialNumber, sizeof node.SerialNumber);
         device.description = fixedText(node.Description, sizeof node.Description);
-        if (const char* path = devicePath(device.index))
+        if (const char* path = d.devicePath ? d.devicePath(device.index) : nullptr)
             device.path = path;
         device.ft245r = describesLoom(device.description);
         list.push_back(std::move(device));
@@ -204,4 +198,19 @@ std::string deviceLabel(const ListedDevice& device) {
     if (!device.path.empty())
         label += (label.empty() ? "" : ", ") + consoleSafe(device.path);
     return label.empty() ? "(no description, no serial number)" : label;
+}
+
+void tellDriverFailure(const char* call, FT_STATUS status) {
+    std::string why = driver().lastError();
+    if (why.empty())
+        why = std::string(call) + " returned: " + std::to_string(static_cast<int>(status));
+    size_t newline = why.find('\n');
+    std::string reason = consoleSafe(std::string_view(why).substr(0, newline));
+    if (newline == std::string::npos) {
+        conPrint("ERROR: %s\n", reason.c_str());
+    } else {
+        std::string advice = consoleSafe(std::string_view(why).substr(newline + 1));
+        conPrint("ERROR: %s\n\t%s\n", reason.c_str(), advice.c_str());
+    }
+    conFlush();
 }

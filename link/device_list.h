@@ -44,7 +44,7 @@ bool choiceFound(const ChosenDevice& chosen, const DeviceChoice& choice);
 
 // Asks the driver for its device list. With toLog, writes the count and each
 // device's fields to the log ("Dev 0:" ...). FT_OK, or the failed call's status
-// (logged; the back end has told the operator why). Main thread.
+// (logged; tellDriverFailure words it for the operator). Main thread.
 FT_STATUS listDevices(std::vector<ListedDevice>& list, bool toLog);
 
 // Lists the devices and chooses one. With choice.wait, while the choice finds
@@ -56,3 +56,7 @@ FT_STATUS lookForDevice(const DeviceChoice& choice, std::vector<ListedDevice>& l
 
 // "serial VL000001, /dev/ttyUSB0" for a console line; device text made safe.
 std::string deviceLabel(const ListedDevice& device);
+
+// The one console report of a failed list or open, straight after the failed
+// call: the back end's reason on an ERROR line, its advice, if any, on the next.
+void tellDriverFailure(const char* call, FT_STATUS status);

@@ -41,6 +41,9 @@ FT_STATUS noList(DeviceInfoNode* list, DWORD* numDevs) {
     FT_STATUS status = noDevices(numDevs);
     return list ? status : FT_INVALID_PARAMETER;
 }
+const char* noDriver() {
+    return "no device driver is installed";
+}
 const Driver absentDriver = {
     .name = "none",
     .createDeviceInfoList = noDevices,
@@ -51,8 +54,10 @@ const Driver absentDriver = {
     .read = absent::read,
     .write = absent::write,
     .close = absent::close,
+    .lastError = noDriver,
     .waitForRx = nullptr,
     .setLatencyTimer = nullptr,
+    .devicePath = nullptr,
 };
 
 // A receiving thread left behind by an earlier run may still read it.

@@ -13,8 +13,13 @@
 //     gives FT_INVALID_HANDLE and changes nothing;
 //   - a null out-parameter, or a null buffer with a non-zero length, gives
 //     FT_INVALID_PARAMETER.
-// Out-parameters on any other failure: counts are 0 and the handle of a failed
-// open is null, so a caller may read them whatever the status.
+// Out-parameters on any other failure: counts are 0 (but for read, below) and
+// the handle of a failed open is null, so a caller may read them whatever the
+// status.
+//
+// Reads: a read with a status other than FT_IO_ERROR reports in `returned` the
+// bytes it placed in the buffer, whatever the status, and the caller uses them
+// (FTDI's FT_Read may return bytes with another error); FT_IO_ERROR returns none.
 //
 // Time-outs: a read that finds fewer bytes than asked for returns FT_OK with
 // what it has (perhaps none) within the read time-out; asked for no more than
@@ -28,19 +33,32 @@
 // recovers, even when the device comes back; waitForRx still returns within
 // its time-out; close still releases it with FT_OK.
 //
-// A failed device list: the back end has told the operator why on the console,
-// and no open is attempted after it (FTDI's own FT_Open crashes then).
+// Failures are reported, never printed: no back end writes to the console.
+// After a failed createDeviceInfoList, getDeviceInfoList or open, lastError
+// gives the reason in the back end's own terms and the core words it for the
+// operator once. No open is attempted after a failed device list (FTDI's own
+// FT_Open crashes then).
 #pragma once
 
 #include <cstdint>
 
 #include "link/d2xx.h"
 
-// The first nine entries are required. The last two are optional, null where a
-// back end cannot offer them:
+// The entries up to lastError are required. The last three are optional, null
+// where a back end cannot offer them:
 //   waitForRx       blocks until bytes are waiting or timeoutMs passes; without
 //                   it the receiving thread sleeps 10 ms between polls.
 //   setLatencyTimer sets the device's latency timer in milliseconds.
+//   devicePath      the device `index` of the last device list in the back
+//                   end's own terms ("/dev/ttyUSB0"), for naming it to the
+//                   operator and choosing it by name; null or "" when the index
+//                   is not in that list. Main thread; valid until the next
+//                   main-thread call into the back end.
+//
+// lastError: why the last main-thread operation (createDeviceInfoList,
+// getDeviceInfoList, open) failed, "" when it did not: one line, then at most
+// one line of advice after a '\n', neither with "ERROR:" or a line end of its
+// own. Main thread; valid until the next main-thread call into the back end.
 struct Driver {
     const char* name;
     FT_STATUS (*createDeviceInfoList)(DWORD* numDevs);
@@ -51,8 +69,10 @@ struct Driver {
     FT_STATUS (*read)(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned);
     FT_STATUS (*write)(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written);
     FT_STATUS (*close)(FT_HANDLE handle);
+    const char* (*lastError)();
     FT_STATUS (*waitForRx)(FT_HANDLE handle, uint32_t timeoutMs);
     FT_STATUS (*setLatencyTimer)(FT_HANDLE handle, UCHAR ms);
+    const char* (*devicePath)(int index);
 };
 
 // Installs the back end for the run: once, on the main thread, after the log

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -15,15 +17,21 @@
 #include "link/driver.h"
 
 std::atomic<int> clearToSend{1};
-std::atomic<int> waitingForNetup{0};
-std::atomic<int> networkDown{0};
+std::atomic<ApplyStage> applyStage{ApplyStage::none};
 std::atomic<int> scanState{scanIdle};
 
 namespace {
 
+// none: not created yet; open; reserved: a firmware image holds the wire;
+// closing: the run is ending, nothing more is taken.
+enum class Mode { none, open, reserved, closing };
+
 std::mutex queueMutex;
-MsgQueue msgQueue; // guarded by queueMutex
-bool queueCreated = false;
+// Notified whenever the flow may have moved on (every sendNextMsg, which ends
+// the handling of every message), for reserveWire.
+std::condition_variable queueCv;
+MsgQueue msgQueue; // guarded by queueMutex, as is mode
+Mode mode = Mode::none;
 
 // A write that keeps accepting nothing is given up after about the write time-out.
 constexpr uint32_t stalledWriteMs = 1000;
@@ -34,67 +42,106 @@ void clearLocked() {
     msgQueue.tail = 0;
     for (auto& slot : msgQueue.slots)
         slot.reset();
+    int queued = scanQueued;
+    scanState.compare_exchange_strong(queued, scanIdle);
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Caller holds queueMutex. `buffer` ends in its one "\n".
+void putLocked(const char* buffer, size_t len) {
+    if (msgQueue.count >= msgQueueSlots) {
+        logPrint("queueMsg(): queue full, message dropped: %s", buffer);
+    } else if (char* copy = new (std::nothrow) char[len + 1]) {
+        std::memcpy(copy, buffer, len + 1);
+        if (startsWith(copy, "<wifiscan"))
+            scanState = scanQueued;
+        msgQueue.slots[msgQueue.tail].reset(copy);
+        msgQueue.tail = (msgQueue.tail + 1) % msgQueueSlots;
+        ++msgQueue.count;
+    } else {
+        logPrint("queueMsg(): out of memory, message dropped: %s", buffer);
+    }
+}
+
+// A message is at most 510 characters before its line end.
+size_t frame(char (&buffer)[512], const char* text) {
+    size_t len = copyBounded(buffer, sizeof buffer - 1, text, std::strlen(text));
+    if (len == 0 || buffer[len - 1] != '\n') {
+        buffer[len++] = '\n';
+        buffer[len] = '\0';
+    }
+    return len;
+}
+
+// The apply's progress, as its messages leave. Caller holds queueMutex.
+void noteSent(const char* text) {
+    if (startsWith(text, "<netdown")) {
+        applyStage = ApplyStage::downSent;
+    } else if (startsWith(text, "<netconfig") || startsWith(text, "<wificonfig")) {
+        ApplyStage down = ApplyStage::downSent;
+        applyStage.compare_exchange_strong(down, ApplyStage::configSent);
+    } else if (startsWith(text, "<netup")) {
+        applyStage = ApplyStage::upSent;
+        setAppState(state::pleaseWait);
+    } else if (startsWith(text, "<wifiscan")) {
+        scanState = scanSent;
+    }
 }
 
 void writeFailed() {
-    // Marked here, not when the receiving thread ends: an operator who quits
-    // a moment later must still hear that the loom was lost.
-    linkLost = 1;
-    wakeMainLoop();
+    // Lost from here, not when the receiving thread ends: an operator who
+    // quits a moment later must still hear that the loom was lost.
+    endRun(RunEnd::linkLost);
     readerStop = 1;
 }
 
 } // namespace
 
+bool loomNetworkDown() {
+    ApplyStage s = applyStage.load();
+    return s >= ApplyStage::downSent && s <= ApplyStage::restarting;
+}
+
 void resetMsgQueue() {
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         clearLocked();
-        queueCreated = false;
+        mode = Mode::none;
     }
     clearToSend = 1;
-    waitingForNetup = 0;
-    networkDown = 0;
+    applyStage = ApplyStage::none;
     scanState = scanIdle;
 }
 
 void createMsgQueue() {
     std::lock_guard<std::mutex> lock(queueMutex);
     clearLocked();
-    queueCreated = true;
+    mode = Mode::open;
 }
 
 void queueMsg(const char* text) {
     char buffer[512];
-    // A message is at most 510 characters before its line end.
-    size_t len = copyBounded(buffer, sizeof buffer - 1, text, std::strlen(text));
-    if (len == 0 || buffer[len - 1] != '\n') {
-        buffer[len++] = '\n';
-        buffer[len] = '\0';
-    }
+    size_t len = frame(buffer, text);
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        if (!queueCreated) {
+        if (mode == Mode::none)
             logPrint("queueMsg(): no queue yet, message dropped: %s", buffer);
-        } else if (msgQueue.count >= msgQueueSlots) {
-            logPrint("queueMsg(): queue full, message dropped: %s", buffer);
-        } else if (char* copy = new (std::nothrow) char[len + 1]) {
-            std::memcpy(copy, buffer, len + 1);
-            if (std::strncmp(copy, "<wifiscan", 9) == 0)
-                scanState = scanQueued;
-            msgQueue.slots[msgQueue.tail].reset(copy);
-            msgQueue.tail = (msgQueue.tail + 1) % msgQueueSlots;
-            ++msgQueue.count;
-        } else {
-            logPrint("queueMsg(): out of memory, message dropped: %s", buffer);
-        }
+        else if (mode == Mode::closing)
+            logPrint("queueMsg(): closing, message dropped: %s", buffer);
+        else
+            putLocked(buffer, len);
     }
     sendNextMsg();
 }
 
 void sendNextMsg() {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (!clearToSend || msgQueue.count == 0)
+    queueCv.notify_all();
+    bool sending = mode == Mode::open || mode == Mode::closing;
+    if (!sending || !clearToSend || msgQueue.count == 0 || linkLost())
         return;
     std::unique_ptr<char[]> text = std::move(msgQueue.slots[msgQueue.head]);
     msgQueue.head = (msgQueue.head + 1) % msgQueueSlots;
@@ -102,28 +149,56 @@ void sendNextMsg() {
     if (!text)
         return;
     clearToSend = 0;
-    if (std::strncmp(text.get(), "<netdown", 8) == 0)
-        networkDown = 1;
-    if (std::strncmp(text.get(), "<netup", 6) == 0) {
-        waitingForNetup = 0;
-        setAppState(state::pleaseWait);
-    }
-    if (std::strncmp(text.get(), "<wifiscan", 9) == 0)
-        scanState = scanSent;
+    noteSent(text.get());
     sendMsgToLoom(static_cast<int>(std::strlen(text.get())), text.get());
 }
 
 void clearMsgQueue() {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (!queueCreated)
-        return;
-    clearLocked();
-    int queued = scanQueued;
-    scanState.compare_exchange_strong(queued, scanIdle);
+    if (mode != Mode::none)
+        clearLocked();
 }
 
-std::unique_lock<std::mutex> holdSending() {
-    return std::unique_lock<std::mutex>(queueMutex);
+void closeMsgQueue(const char* last) {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (mode == Mode::none)
+            return;
+        clearLocked();
+        if (last) {
+            char buffer[512];
+            putLocked(buffer, frame(buffer, last));
+        }
+        mode = Mode::closing;
+    }
+    sendNextMsg();
+}
+
+bool reserveWire(uint32_t timeoutMs, bool (*giveUp)()) {
+    const uint32_t started = tickCount();
+    std::unique_lock<std::mutex> lock(queueMutex);
+    for (;;) {
+        if (mode != Mode::open || linkLost() || (giveUp && giveUp()))
+            return false;
+        if (clearToSend && msgQueue.count == 0) {
+            mode = Mode::reserved;
+            return true;
+        }
+        uint32_t waited = tickCount() - started;
+        if (waited >= timeoutMs)
+            return false;
+        queueCv.wait_for(lock,
+                         std::chrono::milliseconds(std::min<uint32_t>(50, timeoutMs - waited)));
+    }
+}
+
+void releaseWire() {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (mode == Mode::reserved)
+            mode = Mode::open;
+    }
+    sendNextMsg();
 }
 
 uint32_t queuedCount() {

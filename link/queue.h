@@ -4,6 +4,10 @@
 // One mutex covers the ring, the take-and-clear of clearToSend and the write of
 // the message taken, so whichever thread sends, messages leave in queue order
 // and only one is ever in flight. Every call here may come from either thread.
+//
+// The queue is open while the run talks to the loom. A firmware image reserves
+// the wire (queued messages wait), quitting closes the queue behind "close"
+// (nothing more is taken), and once the link is lost nothing more is written.
 #pragma once
 
 #include <atomic>
@@ -11,15 +15,27 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 // 1 while the controller may be sent the next queued message.
 extern std::atomic<int> clearToSend;
-// 1 from the start of an apply until its "<netup/>" leaves the queue.
-extern std::atomic<int> waitingForNetup;
-// 1 from the moment an apply's "<netdown/>" leaves until the wait after its
-// "<netup/>" ends: quitting then would leave the loom's network down.
-extern std::atomic<int> networkDown;
+
+// Where an apply is: the one record of its progress. The queue moves it on as
+// the apply's messages leave, the message handler as the controller answers.
+enum class ApplyStage : int {
+    none,
+    queued,      // "<netdown/>" waits for the message in flight
+    downSent,    // the loom's network is going down
+    configSent,  // a change message has gone
+    upSent,      // "<netup/>" has gone: the next "<ready" ends the wait
+    restarting,  // the loom said "<please wait": its network is restarting
+    readingBack, // the wait is over and the status was asked for again
+    readBack,    // that report is complete, for the console to compare
+};
+extern std::atomic<ApplyStage> applyStage;
+
+// From "<netdown/>" leaving until the "<ready" after "<netup/>": quitting then
+// would leave the loom's network down.
+bool loomNetworkDown();
 
 // Where the last "<wifiscan/>" is: queued, sent (until the controller's next
 // acknowledgement, which the message handler turns back to idle), or neither.
@@ -39,24 +55,40 @@ struct MsgQueue {
 // starts them: clear to send, no apply under way.
 void resetMsgQueue();
 
-// Creates the queue, empty. Before it exists queueMsg drops what it is given
-// and clearMsgQueue does nothing.
+// Creates the queue, empty and open. Before it exists queueMsg drops what it
+// is given and clearMsgQueue does nothing.
 void createMsgQueue();
 
 // Queues `text` with exactly one trailing "\n" and sends it if the controller
-// is ready. A message that finds the queue full is dropped and logged.
+// is ready. A message that finds the queue full or closed is dropped and logged.
 void queueMsg(const char* text);
 
-// Sends the oldest message if clearToSend is set.
+// Sends the oldest message if clearToSend is set, the wire is not reserved and
+// the link is not lost.
 void sendNextMsg();
 
 // Drops every waiting message.
 void clearMsgQueue();
 
+// The run is ending: drops every waiting message, queues `last` (if not null)
+// to go once the controller has answered the message in flight, and takes no
+// message after it.
+void closeMsgQueue(const char* last);
+
+// Reserves the wire for bytes written past the queue (a firmware image): waits
+// until no message is in flight and none waits, then keeps queued messages off
+// the wire (they wait, in order) until releaseWire. False, with nothing
+// reserved, when timeoutMs passed first, the link was lost, the queue closed
+// or giveUp returned true (looked at every 50 ms). Main thread.
+bool reserveWire(uint32_t timeoutMs, bool (*giveUp)());
+
+// Ends the reservation; what was queued meanwhile goes as the controller allows.
+void releaseWire();
+
 // Writes msgLen bytes of text to the device and logs them. A failed write (or
-// one that accepts nothing for about the write time-out) stops the receiving
-// thread. Returns the bytes written. Callers outside this file must hold
-// holdSending().
+// one that accepts nothing for about the write time-out) loses the link: the
+// receiving thread stops and nothing more is sent. Returns the bytes written.
+// Callers outside this file must have reserved the wire.
 int sendMsgToLoom(int msgLen, const char* text);
 
 // sendMsgToLoom for a large block: logged as one message, handed to the driver
@@ -65,9 +97,5 @@ int sendMsgToLoom(int msgLen, const char* text);
 int sendMsgToLoomInPieces(int msgLen, const char* text, size_t piece,
                           const std::function<bool(int)>& between);
 
-// Keeps queued messages off the wire while the caller writes with
-// sendMsgToLoom directly (the firmware upload). Main thread.
-std::unique_lock<std::mutex> holdSending();
-
-// Messages waiting (for tests and diagnostics).
+// Messages waiting to be sent.
 uint32_t queuedCount();

@@ -22,7 +22,13 @@ namespace {
 
 std::atomic<MessageHandler> messageHandler{nullptr};
 
+// Once the thread is told to stop (a write failed, or the run is closing) the
+// rest of a read is not handled: no "<ready>" in it may let another message go.
 void deliverToHandler(const char* message) {
+    if (readerStop) {
+        logPrint("[%d] readThread(): stopping, not handled: %s\n", msSinceStart(), message);
+        return;
+    }
     if (MessageHandler handler = messageHandler.load())
         handler(message);
 }
@@ -50,8 +56,7 @@ void nudgeUntilNoticed() {
 
 void readerEnded() {
     if (!closing) {
-        linkLost = 1;
-        wakeMainLoop();
+        endRun(RunEnd::linkLost);
         nudgeUntilNoticed();
     }
     // Notified under the lock: once readerFinished() sees the flag, this thread

@@ -39,8 +39,8 @@ extern std::atomic<uint32_t> lastRxTick;
 void resetReader();
 
 // The receiving thread's body: polls the device until readerStop is set or the
-// driver fails. As it ends it marks the link lost and wakes the main loop,
-// unless stopReader asked it to end.
+// driver fails, and hands no message on once readerStop is set. As it ends it
+// ends the run for a lost link, unless stopReader asked it to end.
 void readThread();
 
 // The receiving thread's life as its starter sees it. Main thread.

@@ -1,7 +1,5 @@
 #include "protocol/apply.h"
 
-#include <atomic>
-
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
@@ -10,9 +8,6 @@
 
 namespace {
 
-// 0: nothing to report; 1: an apply waits for the network; 2: its read-back was
-// asked for; 3: the read-back is complete.
-std::atomic<int> applyPhase{0};
 ApplyRecord lastApply; // main thread only
 
 // Caller holds settingsMutex.
@@ -76,6 +71,9 @@ std::string composeWifiConfig() {
 
 void applyChanges() {
     logPrint("applyChanges(): entered\n");
+    // Before the first message is queued: it may leave at once, and the queue
+    // moves the stage on as it does.
+    applyStage = ApplyStage::queued;
     queueMsg("<netdown/>");
 
     std::string netConfig, wifiConfig;
@@ -90,7 +88,6 @@ void applyChanges() {
             wifiConfig = composeWifiConfig();
         lastApply = recordChanges();
     }
-    applyPhase = 1;
 
     if (netChanged) {
         queueMsg(netConfig.c_str());
@@ -105,9 +102,6 @@ void applyChanges() {
         logPrint("applyChanges(): no reason to send %s\n", "wificonfig");
     }
 
-    // The flag goes up before the state: a "<ready" handled in between must not
-    // end a wait whose "<netup/>" has not been queued yet.
-    waitingForNetup = 1;
     setAppState(state::pleaseWait);
     queueMsg("<netup/>");
 
@@ -116,25 +110,14 @@ void applyChanges() {
     conFlush();
 }
 
-void applyReadBackRequested() {
-    int expected = 1;
-    applyPhase.compare_exchange_strong(expected, 2);
-}
-
-void applyReadBackComplete() {
-    int expected = 2;
-    applyPhase.compare_exchange_strong(expected, 3);
-}
-
 bool takeAppliedChanges(ApplyRecord& out) {
-    int expected = 3;
-    if (!applyPhase.compare_exchange_strong(expected, 0))
+    ApplyStage complete = ApplyStage::readBack;
+    if (!applyStage.compare_exchange_strong(complete, ApplyStage::none))
         return false;
     out = lastApply;
     return true;
 }
 
 void resetApply() {
-    applyPhase = 0;
     lastApply = ApplyRecord{};
 }

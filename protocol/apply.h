@@ -27,11 +27,6 @@ struct ApplyRecord {
     int count = 0;
 };
 
-// Called by the message handler: the progress wait ended and the status was
-// asked for again; then the report that followed is complete.
-void applyReadBackRequested();
-void applyReadBackComplete();
-
 // Once the report that followed an apply is complete: true, once, with what
 // that apply sent. Main thread.
 bool takeAppliedChanges(ApplyRecord& out);

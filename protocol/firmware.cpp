@@ -36,6 +36,8 @@ struct Image {
 };
 Image loaded;
 
+// How long the image waits for the controller to answer the message in flight.
+constexpr uint32_t readyWaitMs = 5000;
 // A second Ctrl-C within this time of the warning stops the upload.
 constexpr uint32_t confirmStopMs = 5000;
 // How often the progress line is rewritten on a terminal.
@@ -295,24 +297,48 @@ bool sendFirmware() {
     if (!image.bytes)
         return true;
     const size_t total = image.size;
+
+    // The image goes once the controller has answered what it was sent last,
+    // and nothing queued lands inside it or before its answer.
+    if (!reserveWire(readyWaitMs, runMustEnd)) {
+        if (!runMustEnd())
+            refuse("The loom has not answered its last message within %u s; the image was not "
+                   "sent",
+                   static_cast<unsigned>(readyWaitMs / 1000));
+        return !runMustEnd();
+    }
+    // Only what follows the reservation can answer the image.
+    armFirmwareAnswer();
+    struct Reserved {
+        ~Reserved() {
+            disarmFirmwareAnswer();
+            releaseWire();
+        }
+    } reserved;
+
     logPrint("Sending update - length: %d file: %s\n", static_cast<int>(total), image.file.c_str());
     conPrint("\tSending file - do not turn computer off or exit program\n\n");
     conFlush();
 
     Upload upload(total);
-    armFirmwareAnswer();
+    const size_t piece = pieceFor(total);
     holdInterrupts = 1;
     size_t sent = 0;
-    {
-        // No queued message may land between the command and the image bytes.
-        auto sending = holdSending();
-        char command[52];
-        int commandLen =
-            std::snprintf(command, sizeof command, "receivefirmware %d\r", static_cast<int>(total));
-        if (sendMsgToLoom(commandLen, command) == commandLen)
-            sent = static_cast<size_t>(
-                sendMsgToLoomInPieces(static_cast<int>(total), image.bytes.get(), pieceFor(total),
-                                      [&](int soFar) { return upload.between(soFar); }));
+    char command[52];
+    int commandLen =
+        std::snprintf(command, sizeof command, "receivefirmware %d\r", static_cast<int>(total));
+    if (sendMsgToLoom(commandLen, command) == commandLen) {
+        if (total <= piece)
+            acceptFirmwareReady();
+        sent = static_cast<size_t>(sendMsgToLoomInPieces(
+            static_cast<int>(total), image.bytes.get(), piece, [&](int soFar) {
+                // The loom closing or the link going is acted on as it comes.
+                if (runEnd() != RunEnd::none || !upload.between(soFar))
+                    return false;
+                if (total - static_cast<size_t>(soFar) <= piece)
+                    acceptFirmwareReady();
+                return true;
+            }));
     }
     holdInterrupts = 0;
     releaseHeldEndSignal();
@@ -329,9 +355,10 @@ bool sendFirmware() {
         conFlush();
         logPrintFlush("sendFirmware(): stopped by the operator after %zu of %zu bytes\n", sent,
                       total);
-        // "close" would be counted as image bytes: the run ends without it.
-        interruptSeen = 1;
-        exitStatus = interruptedExitStatus;
+        // "close", or anything queued, would be counted as image bytes: the
+        // run ends without them.
+        closeMsgQueue(nullptr);
+        endRun(RunEnd::interrupted, interruptedExitStatus);
         setAppState(state::exit);
         return false;
     }
@@ -348,13 +375,18 @@ bool sendFirmware() {
     }
     if (sent < total) {
         upload.endLine();
+        if (runEnd() == RunEnd::loomClosed) {
+            conPrint("\n\tThe upload stopped after %zu of %zu bytes.\n", sent, total);
+            conFlush();
+            logPrintFlush("sendFirmware(): stopped after %zu of %zu bytes: the loom closed the "
+                          "connection\n",
+                          sent, total);
+            return false;
+        }
         conPrint("\n\tThe upload failed: %zu of %zu bytes went to the loom.\n", sent, total);
         conFlush();
         logPrintFlush("sendFirmware(): upload failed: %zu of %zu bytes sent\n", sent, total);
-        // The failed write has stopped the receiving thread; the run ends as
-        // for any lost link.
-        linkLost = 1;
-        wakeMainLoop();
+        endRun(RunEnd::linkLost);
         return false;
     }
     upload.finish();
@@ -368,7 +400,7 @@ bool sendFirmware() {
     for (;;) {
         uint32_t seen = stateGeneration();
         answer = takeFirmwareAnswer(reason);
-        if (answer != FirmwareAnswer::none || linkLost || loomClosed || interruptRequested)
+        if (answer != FirmwareAnswer::none || runMustEnd())
             break;
         uint32_t waited = tickCount() - waitStart;
         if (waited >= limitMs)
@@ -390,7 +422,7 @@ bool sendFirmware() {
                       reason.c_str());
         break;
     case FirmwareAnswer::none:
-        if (linkLost || loomClosed || interruptRequested) {
+        if (runMustEnd()) {
             logPrintFlush("sendFirmware(): %zu bytes sent in %.1f s; the run ended before the "
                           "loom answered\n",
                           total, seconds);

@@ -38,7 +38,9 @@ size_t firmwareSize();
 void dropFirmware();
 
 // Sends the loaded image with progress on the console and waits for the
-// controller's answer. False when the run must end: the link failed partway
-// (linkLost is set) or the operator stopped the upload (the exit state is set).
+// controller's answer, the wire reserved from before the command until then.
+// The image waits (at most 5 s, then is not sent) for the answer to the message
+// in flight. False when the run must end (endRun has been called): the link
+// failed or the loom closed partway, or the operator stopped the upload.
 // Main thread.
 bool sendFirmware();

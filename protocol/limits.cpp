@@ -5,7 +5,7 @@ bool unsafeForLoom(std::string_view text) {
 }
 
 bool isWpaKind(std::string_view encryption) {
-    return encryption == "WPA" || encryption == "WPA2";
+    return encryption.starts_with("WPA");
 }
 
 ValueProblem textProblem(std::string_view value) {

@@ -16,7 +16,8 @@ constexpr size_t minWpaPassphraseBytes = 8;
 // quote ends an attribute, ">" ends a message). Such a value is refused.
 bool unsafeForLoom(std::string_view text);
 
-// True for the encryption kinds that need a WPA passphrase (WPA, WPA2).
+// True for the encryption kinds that need a WPA passphrase: every kind the
+// controller names beginning with "WPA" (WPA, WPA2, WPA2-PSK...).
 bool isWpaKind(std::string_view encryption);
 
 enum class ValueProblem { none, tooLong, tooShort, unsafe };

@@ -10,11 +10,9 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "link/queue.h"
-#include "protocol/apply.h"
 #include "protocol/settings.h"
 
 const char loomPassword[] = "tulip";
-std::atomic<int> quitAfterApply{0};
 
 bool startsWith(const char* prefix, const char* msg) {
     return std::strncmp(msg, prefix, std::strlen(prefix)) == 0;
@@ -126,18 +124,21 @@ template <size_t N> void takeValue(const char* msg, char (&field)[N], std::atomi
 void handle(const char* msg, bool firmwareAnswer) {
     LoomSettings& s = loomSettings;
     if (startsWith("<ready", msg)) {
-        acknowledged();
-        if (appState == state::pleaseWait && waitingForNetup == 0) {
-            // The requests are on their way before the main loop hears the
-            // wait is over.
-            if (!quitAfterApply) {
-                applyReadBackRequested();
-                queueMsg("<netstatus/>");
-                queueMsg("<wifistatus/>");
-            }
-            networkDown = 0;
+        // Looked at before the acknowledgement lets another message go: until
+        // then the stage says what this "<ready" answers.
+        ApplyStage stage = applyStage.load();
+        bool networkBack = stage == ApplyStage::upSent || stage == ApplyStage::restarting;
+        // A run that is ending asks for no report: "close" can go at once.
+        bool report = !runMustEnd();
+        if (networkBack && applyStage.compare_exchange_strong(
+                               stage, report ? ApplyStage::readingBack : ApplyStage::none)) {
             setAppState(state::idle);
+            acknowledged();
+            if (report)
+                requestStatus();
             logPrint("clearing wait\n");
+        } else {
+            acknowledged();
         }
     } else if (startsWith("<netstatus", msg)) {
         std::lock_guard<std::mutex> lock(settingsMutex);
@@ -150,7 +151,8 @@ void handle(const char* msg, bool firmwareAnswer) {
         s.encryption[0] = '\0';
         s.passphrase[0] = '\0';
     } else if (startsWith("</wifistatus", msg)) {
-        applyReadBackComplete();
+        ApplyStage reading = ApplyStage::readingBack;
+        applyStage.compare_exchange_strong(reading, ApplyStage::readBack);
         setAppState(state::showStatus);
     } else if (startsWith("<hostname", msg)) {
         takeValue(msg, s.hostname, &s.hostnameChanged);
@@ -195,11 +197,14 @@ void handle(const char* msg, bool firmwareAnswer) {
             noteLoomError(msg);
         acknowledged();
     } else if (startsWith("<please wait", msg)) {
-        waitingForNetup = 0;
+        // Only the answer to "<netup/>" is the network restarting; one that
+        // answers "<netdown/>" or a change message just acknowledges.
+        ApplyStage up = ApplyStage::upSent;
+        applyStage.compare_exchange_strong(up, ApplyStage::restarting);
         acknowledged();
     } else if (startsWith("<closing connection>", msg)) {
-        clearMsgQueue();
-        loomClosed = 1;
+        closeMsgQueue(nullptr);
+        endRun(RunEnd::loomClosed);
         setAppState(state::exit);
         acknowledged();
     }
@@ -210,7 +215,10 @@ void handle(const char* msg, bool firmwareAnswer) {
 namespace {
 
 std::mutex answerMutex;
-bool answerArmed = false; // guarded by answerMutex, as is the answer
+// Guarded by answerMutex, as is the answer. While the image goes only a
+// refusal is its answer; a "<ready" counts once its last bytes are on their way.
+enum class Watch { off, refusal, any };
+Watch watch = Watch::off;
 FirmwareAnswer answer = FirmwareAnswer::none;
 std::string answerText;
 
@@ -221,7 +229,7 @@ bool noteFirmwareAnswer(const char* msg) {
         return false;
     {
         std::lock_guard<std::mutex> lock(answerMutex);
-        if (!answerArmed || answer != FirmwareAnswer::none)
+        if (watch == Watch::off || (ready && watch != Watch::any) || answer != FirmwareAnswer::none)
             return false;
         answer = ready ? FirmwareAnswer::ready : FirmwareAnswer::error;
         answerText = msg;
@@ -230,13 +238,29 @@ bool noteFirmwareAnswer(const char* msg) {
     return true;
 }
 
+void disarmLocked() {
+    watch = Watch::off;
+    answer = FirmwareAnswer::none;
+    answerText.clear();
+}
+
 } // namespace
 
 void armFirmwareAnswer() {
     std::lock_guard<std::mutex> lock(answerMutex);
-    answerArmed = true;
-    answer = FirmwareAnswer::none;
-    answerText.clear();
+    disarmLocked();
+    watch = Watch::refusal;
+}
+
+void acceptFirmwareReady() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    if (watch == Watch::refusal)
+        watch = Watch::any;
+}
+
+void disarmFirmwareAnswer() {
+    std::lock_guard<std::mutex> lock(answerMutex);
+    disarmLocked();
 }
 
 FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
@@ -244,8 +268,6 @@ FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
     FirmwareAnswer got = answer;
     if (got == FirmwareAnswer::none)
         return got;
-    answerArmed = false;
-    answer = FirmwareAnswer::none;
     reason.clear();
     if (got == FirmwareAnswer::error) {
         std::string_view text(answerText);
@@ -257,6 +279,7 @@ FirmwareAnswer takeFirmwareAnswer(std::string& reason) {
         if (first != std::string_view::npos)
             reason = text.substr(first, last - first + 1);
     }
+    disarmLocked();
     return got;
 }
 
@@ -280,13 +303,9 @@ std::vector<std::string> takeLoomErrors() {
 }
 
 void resetMessages() {
-    quitAfterApply = 0;
     {
         std::lock_guard<std::mutex> lock(errorsMutex);
         pendingErrors.clear();
     }
-    std::lock_guard<std::mutex> lock(answerMutex);
-    answerArmed = false;
-    answer = FirmwareAnswer::none;
-    answerText.clear();
+    disarmFirmwareAnswer();
 }

@@ -1,15 +1,9 @@
 // Handling of the controller's messages, and the helpers that read their values.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
-
-// Set by the main loop when an interrupt lets a running apply finish before the
-// run closes: the end of the wait then asks for no report, and "close" can go
-// at once.
-extern std::atomic<int> quitAfterApply;
 
 // Handles one complete message from the controller (">" included): updates the
 // record and the conversation flags, moves the main loop on, queues answers and
@@ -38,10 +32,16 @@ void requestStatus();
 // The login password the controller expects.
 extern const char loomPassword[];
 
-// The controller's answer to a firmware image: its first "<ready" or "<error"
-// after armFirmwareAnswer. processMsg records it and wakes the main loop.
+// The controller's answer to a firmware image, recorded by processMsg (which
+// wakes the main loop) and then neither shown as a refusal nor taken further.
+// Armed once the wire is reserved: from then an "<error" is the answer; from
+// acceptFirmwareReady (the image's last bytes are on their way) a "<ready" is too.
 enum class FirmwareAnswer { none, ready, error };
 void armFirmwareAnswer();
+void acceptFirmwareReady();
+// Every way out of the upload disarms: what the loom says later is handled as
+// any message is.
+void disarmFirmwareAnswer();
 // The answer so far; for an error, `reason` gets the message's text after
 // "<error" up to its ">", trimmed. Disarms once an answer has come.
 FirmwareAnswer takeFirmwareAnswer(std::string& reason);
@@ -52,5 +52,5 @@ bool firmwareRefused();
 // first, as received; taking them empties the list. Main thread.
 std::vector<std::string> takeLoomErrors();
 
-// Forgets unshown refusals, the firmware answer watch and a pending quit, as a run starts.
+// Forgets unshown refusals and the firmware answer watch, as a run starts.
 void resetMessages();

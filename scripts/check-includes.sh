@@ -1,21 +1,46 @@
 #!/usr/bin/env bash
-# Checks the floors: base -> link -> protocol -> console -> app. A file includes
-# its own folder and the floors below it, never one above; base includes nothing
-# of ours; two files of one folder never include each other; only the code that
-# installs a driver (app/) and tests include link/drivers/ or virtual_loom/.
+# Checks who may include whom. An include is looked up beside the file, then
+# from the top of the tree, then from tests/ (the tests' own include root).
+#
+# The program's floors, bottom up: base -> link -> protocol -> console -> app.
+#   - A file includes its own folder and the floors below it, never one above;
+#     base includes nothing of ours.
+#   - link/drivers/ (the back ends) is included only by the code that installs
+#     a driver (app/main.cpp), by itself, and by tests and benchmarks.
+# virtual_loom/ is a controller behind the driver ABI, not a part of the
+# program: it includes itself, base/, and of link/ only the ABI it implements
+# (link/d2xx.h, link/driver.h); of the program's files only app/demo_main.cpp
+# includes it.
+# tests/ and bench/ may include anything, and nothing else includes them.
+# In every folder, two files (a .cpp counting with its header) never include
+# each other: the shared piece belongs lower.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 floor() {
     case "$1" in
         base/*) echo 0 ;;
-        link/drivers/*) echo 1 ;;
         link/*) echo 1 ;;
         protocol/*) echo 2 ;;
         console/*) echo 3 ;;
         app/*) echo 4 ;;
         *) echo "" ;;
     esac
+}
+
+# The file an include names, or nothing when it is not ours (a system header,
+# a generated one).
+resolve() { # file include
+    local candidate
+    for candidate in "$(dirname "$1")/$2" "$2" "tests/$2"; do
+        if [ -f "$candidate" ]; then
+            case "$candidate" in
+                *..*) realpath --relative-to=. "$candidate" ;;
+                *) echo "$candidate" ;;
+            esac
+            return
+        fi
+    done
 }
 
 status=0
@@ -27,18 +52,36 @@ complain() {
 declare -A includes
 while IFS= read -r file; do
     from=$(floor "$file")
-    [ -n "$from" ] || continue
-    dir=$(dirname "$file")
-    while IFS= read -r inc; do
+    while IFS= read -r name; do
+        [ -n "$name" ] || continue
+        inc=$(resolve "$file" "$name")
         [ -n "$inc" ] || continue
         includes["$file"]+="$inc "
+        case "$file" in
+            tests/* | bench/*) continue ;;
+        esac
+        case "$inc" in
+            tests/* | bench/*)
+                complain "$file includes $inc, which is for tests and benchmarks"
+                continue
+                ;;
+        esac
+        case "$file" in
+            virtual_loom/*)
+                case "$inc" in
+                    virtual_loom/* | base/* | link/d2xx.h | link/driver.h) ;;
+                    *) complain "$file (virtual loom) includes $inc" ;;
+                esac
+                continue
+                ;;
+        esac
         to=$(floor "$inc")
-        [ -n "$to" ] || {
+        if [ -z "$to" ]; then
             case "$inc" in
                 virtual_loom/*) [ "$file" = app/demo_main.cpp ] || complain "$file includes $inc" ;;
             esac
             continue
-        }
+        fi
         if [ "$from" = 0 ] && [ "$(dirname "$inc")" != base ]; then
             complain "$file (base) includes $inc"
         elif [ "$to" -gt "$from" ]; then
@@ -53,7 +96,8 @@ while IFS= read -r file; do
                 ;;
         esac
     done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
-done < <(git ls-files --cached --others --exclude-standard 'base/*' 'link/*' 'protocol/*' 'console/*' 'app/*' | grep -E '\.(h|cpp)$')
+done < <(git ls-files --cached --others --exclude-standard 'base/*' 'link/*' 'protocol/*' \
+    'console/*' 'app/*' 'virtual_loom/*' 'tests/*' 'bench/*' | grep -E '\.(h|c|cpp)$')
 
 # Two files of one folder that include each other, counting a .cpp with its header.
 module() { echo "${1%.*}"; }

@@ -42,15 +42,27 @@ FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* numDevs) {
     return FT_OK;
 }
 
+// Why the last open failed. Main thread.
+const char* failure = "";
+
+const char* lastError() {
+    return failure;
+}
+
 FT_STATUS open(int index, FT_HANDLE* handle) {
+    failure = "";
     if (!handle)
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
-    if (index != 0)
+    if (index != 0) {
+        failure = "the virtual loom has one device only";
         return FT_DEVICE_NOT_FOUND;
+    }
     std::lock_guard<std::mutex> lock(openMutex);
-    if (isOpen)
+    if (isOpen) {
+        failure = "the virtual loom is open already";
         return FT_DEVICE_NOT_OPENED;
+    }
     latest = new LoomDevice(timing);
     opened->push_back(latest);
     isOpen = true;
@@ -132,8 +144,10 @@ const Driver table = {
     .read = read,
     .write = write,
     .close = close,
+    .lastError = lastError,
     .waitForRx = waitForRx,
     .setLatencyTimer = setLatencyTimer,
+    .devicePath = nullptr,
 };
 
 } // namespace

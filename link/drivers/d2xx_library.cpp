@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "base/io.h"
 #include "base/log.h"
 #include "link/drivers/dynlib.h"
+#include "link/drivers/ft_status.h"
 #include "link/drivers/rx_event.h"
-#include "link/ft_status.h"
 
 namespace {
 
@@ -88,44 +89,61 @@ bool known(FT_HANDLE h) {
     return h && std::find(openHandles.begin(), openHandles.end(), h) != openHandles.end();
 }
 
+// Why the last list or open failed, in FTDI's terms. Main thread.
+std::string lastFailure;
+
+const char* lastError() {
+    return lastFailure.c_str();
+}
+
+// "FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: the device is in use, ...)"
+std::string failed(const char* call, FT_STATUS status) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s returned: %d (", call, static_cast<int>(status));
+    return text + std::string(ftStatusName(status)) + ": " + ftStatusReason(status) + ")";
+}
+
 FT_STATUS createDeviceInfoList(DWORD* numDevs) {
+    lastFailure.clear();
     if (!numDevs)
         return FT_INVALID_PARAMETER;
     FT_STATUS status = lib.createDeviceInfoList(numDevs);
     if (status != FT_OK) {
         *numDevs = 0;
-        // No device will be opened after this, so this is the operator's only word.
-        conPrint("ERROR: FTDI's library cannot list USB devices: FT_CreateDeviceInfoList "
-                 "returned %d (%s).\n"
-                 "\tIt needs the USB bus itself: in a container or under WSL, pass the USB "
-                 "device through to it.\n"
-                 "\tOn Linux the kernel's ftdi_sio driver must also let go of the device "
-                 "(sudo rmmod ftdi_sio).\n",
-                 static_cast<int>(status), ftStatusName(status));
-        conFlush();
+        lastFailure = "FTDI's library cannot list USB devices: FT_CreateDeviceInfoList returned " +
+                      std::to_string(status) + " (" + ftStatusName(status) +
+                      ").\n"
+                      "It needs the USB bus itself (in a container or under WSL, pass the USB "
+                      "device through to it), and on Linux the kernel's ftdi_sio driver must let "
+                      "go of the device (sudo rmmod ftdi_sio).";
     }
     return status;
 }
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* numDevs) {
+    lastFailure.clear();
     if (!list || !numDevs) {
         if (numDevs)
             *numDevs = 0;
         return FT_INVALID_PARAMETER;
     }
     FT_STATUS status = lib.getDeviceInfoList(list, numDevs);
-    if (status != FT_OK)
+    if (status != FT_OK) {
         *numDevs = 0;
+        lastFailure = failed("FT_GetDeviceInfoList", status);
+    }
     return status;
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
+    lastFailure.clear();
     if (!handle)
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
     FT_STATUS status = lib.open(index, handle);
     if (status != FT_OK) {
         *handle = nullptr;
+        lastFailure = failed("FT_Open", status);
         return status;
     }
     std::lock_guard<std::mutex> lock(openMutex);
@@ -155,8 +173,11 @@ FT_STATUS read(FT_HANDLE h, void* buffer, DWORD toRead, DWORD* returned) {
         return FT_INVALID_PARAMETER;
     *returned = 0;
     FT_STATUS status = lib.read(h, buffer, toRead, returned);
-    if (status != FT_OK)
+    // Bytes read with any other error are the controller's and are kept.
+    if (status == FT_IO_ERROR)
         *returned = 0;
+    else if (*returned > toRead)
+        *returned = toRead;
     return status;
 }
 
@@ -205,6 +226,11 @@ FT_STATUS waitForRx(FT_HANDLE h, uint32_t timeoutMs) {
                      static_cast<unsigned>(timeoutMs));
         }
     }
+    // FTDI's library signals only bytes that arrive after this point, once:
+    // bytes already waiting are looked for first.
+    DWORD rx = 0, tx = 0, events = 0;
+    if (lib.getStatus(h, &rx, &tx, &events) != FT_OK || rx > 0)
+        return FT_OK;
     if (rxEventDevice == h)
         rxEventWait(rxEvent, timeoutMs);
     else
@@ -228,12 +254,20 @@ const Driver table = {
     .read = read,
     .write = write,
     .close = close,
+    .lastError = lastError,
     .waitForRx = waitForRx,
     .setLatencyTimer = setLatencyTimer,
+    .devicePath = nullptr,
 };
 
 // Without the library nothing can be found; the program takes its ordinary
-// failed-open path.
+// failed-open path, with the loader's reason as the failure.
+std::string missingReason;
+
+const char* missing() {
+    return missingReason.c_str();
+}
+
 FT_STATUS noDevices(DWORD* numDevs) {
     if (!numDevs)
         return FT_INVALID_PARAMETER;
@@ -254,8 +288,10 @@ const Driver missingTable = {
     .read = absent::read,
     .write = absent::write,
     .close = absent::close,
+    .lastError = missing,
     .waitForRx = nullptr,
     .setLatencyTimer = nullptr,
+    .devicePath = nullptr,
 };
 
 } // namespace
@@ -301,10 +337,9 @@ const Driver* d2xxLibraryDriverAt(const char* path, std::string& error) {
 }
 
 const Driver* d2xxLibraryMissing(const std::string& error) {
-    conPrint("ERROR: %s. Install FTDI's D2XX driver (ftdichip.com) or put the library "
-             "where the system's loader finds it.\n",
-             error.c_str());
-    conFlush();
     logPrintFlush("%s\n", error.c_str());
+    missingReason = error +
+                    ". Install FTDI's D2XX driver (ftdichip.com) or put the library where the "
+                    "system's loader finds it.";
     return &missingTable;
 }

@@ -14,8 +14,9 @@ const Driver* d2xxLibraryDriver(std::string& error);
 // The same from the file at `path` (a test's own D2XX-shaped library).
 const Driver* d2xxLibraryDriverAt(const char* path, std::string& error);
 
-// Says on the console and in the log that the library is missing and why, and
-// returns a back end that finds no device. Main thread, once the log is open.
+// Logs that the library is missing and why, and returns a back end that finds
+// no device and gives that reason, with where to get the library, as its
+// lastError. Main thread, once the log is open.
 const Driver* d2xxLibraryMissing(const std::string& error);
 
 // One library's part of the load failure: "file: the loader's reason", with

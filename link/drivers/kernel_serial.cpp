@@ -20,10 +20,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "base/io.h"
 #include "base/log.h"
 #include "base/text.h"
-#include "link/device.h"
 #include "link/drivers/sysfs_enum.h"
 
 namespace {
@@ -57,9 +55,19 @@ Port* portOf(FT_HANDLE h) {
     return h && at != openPorts.end() ? *at : nullptr;
 }
 
-// One line for the operator, the same line for the log.
-void explain(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
-void explain(const char* fmt, ...) {
+// Why the last list or open failed, "" when it did not. Main thread.
+std::string lastFailure;
+// Set when FTDI's library was looked for first and is not there.
+bool libraryMissing = false;
+
+const char* lastError() {
+    return lastFailure.c_str();
+}
+
+// Keeps the reason for the core to give the operator, and logs it on one line:
+// "reason. advice".
+void fail(const char* fmt, ...) SHEDMATE_PRINTF(1, 2);
+void fail(const char* fmt, ...) {
     std::va_list args, again;
     va_start(args, fmt);
     va_copy(again, args);
@@ -68,23 +76,24 @@ void explain(const char* fmt, ...) {
     std::string text(len > 0 ? static_cast<size_t>(len) : 0, '\0');
     std::vsnprintf(text.data(), text.size() + 1, fmt, again);
     va_end(again);
-    conPrint("%s", text.c_str());
-    conFlush();
-    logPrintFlush("%s", text.c_str());
+    lastFailure = text;
+    std::string oneLine = text;
+    std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+    logPrintFlush("ERROR: %s\n", oneLine.c_str());
 }
 
 void explainOpenFailure(const std::string& label, int err) {
     if (err == EACCES || err == EPERM)
-        explain("ERROR: no permission to open %s. Add your user to the dialout group (sudo "
-                "usermod -aG dialout $USER, then log in again) or install a udev rule that gives "
-                "you access to the device.\n",
-                label.c_str());
+        fail("no permission to open %s.\nAdd your user to the dialout group (sudo usermod -aG "
+             "dialout $USER, then log in again) or install a udev rule that gives you access to "
+             "the device.",
+             label.c_str());
     else if (err == EBUSY || err == EWOULDBLOCK)
-        explain("ERROR: %s is in use by another program. Close that program (another Shedmate, "
-                "a terminal program) and start again.\n",
-                label.c_str());
+        fail("%s is in use by another program.\nClose that program (another Shedmate, a "
+             "terminal program) and start again.",
+             label.c_str());
     else
-        explain("ERROR: cannot open %s: %s.\n", label.c_str(), std::strerror(err));
+        fail("cannot open %s: %s.", label.c_str(), std::strerror(err));
 }
 
 // ftdi_sio never brings a vanished device back under the same open file: an
@@ -124,8 +133,7 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     if (::tcgetattr(fd, &saved) != 0) {
         int err = errno;
         ::close(fd);
-        explain("ERROR: cannot use %s: not a serial device (%s).\n", label.c_str(),
-                std::strerror(err));
+        fail("cannot use %s: not a serial device (%s).", label.c_str(), std::strerror(err));
         return FT_DEVICE_NOT_OPENED;
     }
     // Later opens fail with EBUSY, except root's; the lock above stops those
@@ -147,7 +155,7 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
         int err = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
-        explain("ERROR: cannot set %s to raw mode: %s.\n", label.c_str(), std::strerror(err));
+        fail("cannot set %s to raw mode: %s.", label.c_str(), std::strerror(err));
         return FT_DEVICE_NOT_OPENED;
     }
     // Whatever came in before raw mode went through line editing.
@@ -164,7 +172,6 @@ FT_STATUS openNode(const std::string& node, const std::string& label,
     }
     *handle = p;
     logPrint("kernel serial: opened %s\n", label.c_str());
-    nameOpenedDevice(node.c_str());
     return FT_OK;
 }
 
@@ -178,6 +185,7 @@ std::string labelOf(const SerialDevice& device) {
 }
 
 FT_STATUS createList(DWORD* numDevs) {
+    lastFailure.clear();
     if (!numDevs)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(listMutex);
@@ -188,6 +196,7 @@ FT_STATUS createList(DWORD* numDevs) {
 }
 
 FT_STATUS getList(DeviceInfoNode* list, DWORD* numDevs) {
+    lastFailure.clear();
     if (!list || !numDevs) {
         if (numDevs)
             *numDevs = 0;
@@ -205,6 +214,7 @@ FT_STATUS getList(DeviceInfoNode* list, DWORD* numDevs) {
 }
 
 FT_STATUS openIndex(int index, FT_HANDLE* handle) {
+    lastFailure.clear();
     if (!handle)
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
@@ -219,15 +229,19 @@ FT_STATUS openIndex(int index, FT_HANDLE* handle) {
         if (index >= 0 && static_cast<size_t>(index) < count)
             device = listed[index];
     }
+    // Without a device the technician needs to know that FTDI's library was
+    // looked for first.
+    const char* noLibrary = libraryMissing ? ", and FTDI's libftd2xx.so is not installed" : "";
     if (count == 0) {
-        explain("ERROR: no FTDI USB serial device (/dev/ttyUSB*) found. Plug the loom in and "
-                "switch it on; if it is, check that the kernel's ftdi_sio driver is loaded (sudo "
-                "modprobe ftdi_sio).\n");
+        fail("no FTDI USB serial device (/dev/ttyUSB*) found%s.\nPlug the loom in and switch it "
+             "on; if it is, check that the kernel's ftdi_sio driver is loaded (sudo modprobe "
+             "ftdi_sio).",
+             noLibrary);
         return FT_DEVICE_NOT_FOUND;
     }
     if (device.name.empty()) {
-        explain("ERROR: there is no FTDI USB serial device number %d (%d found).\n", index,
-                static_cast<int>(count));
+        fail("there is no FTDI USB serial device number %d (%d found)%s.", index,
+             static_cast<int>(count), noLibrary);
         return FT_DEVICE_NOT_FOUND;
     }
     return openNode(device.node, labelOf(device), device.latencyTimer, handle);
@@ -412,44 +426,34 @@ FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms) {
     return FT_NOT_SUPPORTED;
 }
 
-// Without a device the technician needs to know that FTDI's library was looked
-// for first.
-FT_STATUS openIndexNotingLibrary(int index, FT_HANDLE* handle) {
-    FT_STATUS status = openIndex(index, handle);
-    if (status != FT_OK)
-        conPrint("\t(FTDI's D2XX library libftd2xx.so is not installed, so the kernel's serial "
-                 "devices were searched.)\n");
-    return status;
+const char* devicePath(int index) {
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (index < 0 || static_cast<size_t>(index) >= listed.size())
+        return nullptr;
+    return listed[static_cast<size_t>(index)].node.c_str();
 }
 
-constexpr Driver tableWith(const char* name, FT_STATUS (*open)(int, FT_HANDLE*)) {
-    return {
-        .name = name,
-        .createDeviceInfoList = createList,
-        .getDeviceInfoList = getList,
-        .open = open,
-        .setTimeouts = setTimeouts,
-        .getStatus = getStatus,
-        .read = readPort,
-        .write = writePort,
-        .close = closePort,
-        .waitForRx = waitForRx,
-        .setLatencyTimer = setLatencyTimer,
-    };
-}
-
-constexpr Driver table = tableWith("kernel serial devices (ftdi_sio)", openIndex);
-constexpr Driver insteadOfLibrary =
-    tableWith("kernel serial devices (ftdi_sio), FTDI's library missing", openIndexNotingLibrary);
+constexpr Driver table = {
+    .name = "kernel serial devices (ftdi_sio)",
+    .createDeviceInfoList = createList,
+    .getDeviceInfoList = getList,
+    .open = openIndex,
+    .setTimeouts = setTimeouts,
+    .getStatus = getStatus,
+    .read = readPort,
+    .write = writePort,
+    .close = closePort,
+    .lastError = lastError,
+    .waitForRx = waitForRx,
+    .setLatencyTimer = setLatencyTimer,
+    .devicePath = devicePath,
+};
 
 } // namespace
 
-const Driver* kernelSerialDriver() {
+const Driver* kernelSerialDriver(bool insteadOfLibrary) {
+    libraryMissing = insteadOfLibrary;
     return &table;
-}
-
-const Driver* kernelSerialInsteadOfLibrary() {
-    return &insteadOfLibrary;
 }
 
 void kernelSerialSetRoots(const std::string& sysfs, const std::string& dev) {
@@ -458,10 +462,4 @@ void kernelSerialSetRoots(const std::string& sysfs, const std::string& dev) {
     devDir = dev;
     listed.clear();
     haveList = false;
-}
-
-FT_STATUS kernelSerialOpenPath(const char* path, FT_HANDLE* handle) {
-    if (!path || !handle)
-        return FT_INVALID_PARAMETER;
-    return openNode(path, printableText(path), "", handle);
 }

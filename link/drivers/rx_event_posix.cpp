@@ -3,12 +3,10 @@
 #include <ctime>
 #include <pthread.h>
 
-// FTDI's EVENT_HANDLE, as its Linux and macOS library expects it.
-struct RxEvent {
-    pthread_cond_t eCondVar;
-    pthread_mutex_t eMutex;
-    int iVar;
-};
+#include "link/d2xx.h"
+
+// FTDI's EVENT_HANDLE, laid out as its header has it (checked in CI).
+struct RxEvent : EVENT_HANDLE {};
 
 RxEvent* rxEventCreate() {
     auto* event = new RxEvent{};

@@ -16,5 +16,5 @@ const Driver* systemDriver() {
     }
     logPrint("driver: kernel serial devices (ftdi_sio), libftd2xx.so not loaded: %s\n",
              why.c_str());
-    return kernelSerialInsteadOfLibrary();
+    return kernelSerialDriver(true);
 }

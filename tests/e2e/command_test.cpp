@@ -53,7 +53,7 @@ TEST_P(Commands, DoWhatTheySayAndEndWithTheirStatus) {
     }
     ShedmateRun run(options);
     if (c.opens >= 0) {
-        ASSERT_TRUE(logIn(run, {}, false));
+        ASSERT_TRUE(logIn(run, {}, Login::reported, false));
         EXPECT_EQ(run.openedIndex(), c.opens);
         ASSERT_TRUE(run.expectOutput(menuPrompt));
         run.type("q\n");
@@ -67,10 +67,10 @@ TEST_P(Commands, DoWhatTheySayAndEndWithTheirStatus) {
 
     std::string out = run.output();
     for (const std::string& needle : c.console)
-        EXPECT_NE(out.find(needle), std::string::npos) << needle << "\n--- in:\n" << out;
+        EXPECT_TRUE(contains(out, needle));
     std::string err = run.stderrText();
     for (const std::string& needle : c.errors)
-        EXPECT_NE(err.find(needle), std::string::npos) << needle << "\n--- in:\n" << err;
+        EXPECT_TRUE(contains(err, needle));
     if (c.checkJson) {
         json document = json::parse(out, nullptr, false);
         ASSERT_FALSE(document.is_discarded()) << out;
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                     -1,
                     {"ERROR: no loom (FT245R USB FIFO) was attached within 1 s.\n"
                      "No FTDI device is attached.\n"}}),
-    [](const testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
+    caseName<CommandCase>);
 
 } // namespace
 } // namespace e2e

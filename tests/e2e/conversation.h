@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "harness.h"
+#include "support/checks.h"
 
 namespace e2e {
 
@@ -18,6 +20,7 @@ struct LoomReport {
     std::string staticAddress = "192.168.1.50";
     std::string ssid = "Weaving-Hall";
     std::string encryption = "WPA2";
+    std::string version = "2.18";
 };
 
 inline const std::string menuPrompt = "\n\tEnter the number of the field you would like to change\n"
@@ -39,7 +42,7 @@ inline const std::string linkLostLine =
     "\n\n\tThe connection to the loom was lost (unplugged or switched off?).\n";
 
 // The status screen, every colon in column 29.
-inline std::string statusScreen(const LoomReport& r, const std::string& version = "2.18") {
+inline std::string statusScreen(const LoomReport& r) {
     return "\n\n\t\t\tCurrent Status\n"
            "               Current State: " +
            r.state +
@@ -49,7 +52,7 @@ inline std::string statusScreen(const LoomReport& r, const std::string& version 
            "\n"
            "\n"
            "               Loom Name [1]: " +
-           r.hostname + " - Version: " + version +
+           r.hostname + " - Version: " + r.version +
            "\n"
            "         Enable Wireless [2]: " +
            r.wifi +
@@ -62,6 +65,11 @@ inline std::string statusScreen(const LoomReport& r, const std::string& version 
            "\n"
            "          Static Address [5]: " +
            r.staticAddress + "\n";
+}
+
+// The line under the status screen while edits wait to be applied.
+inline std::string pendingLine(const std::string& fields) {
+    return "\n\tNot yet applied: " + fields + ". Enter 'a' to apply.\n";
 }
 
 // Answers "<netstatus/>" and "<wifistatus/>" as they come, one message per
@@ -86,10 +94,16 @@ inline testing::AssertionResult reportStatus(ShedmateRun& run, const LoomReport&
     return run.expectDrained();
 }
 
-// From the library's connection to the finished status report.
+// How far logIn plays the controller.
+enum class Login {
+    passwordSent, // "tulip" is on the wire, not yet acknowledged
+    reported,     // the status report is complete
+};
+
+// From the library's connection on, the controller's side of the login.
 // consoleSeen false: the console goes somewhere the test cannot read.
 inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {},
-                                      bool consoleSeen = true) {
+                                      Login until = Login::reported, bool consoleSeen = true) {
     if (auto ok = run.acceptLoom(); !ok)
         return ok;
     if (consoleSeen)
@@ -99,12 +113,55 @@ inline testing::AssertionResult logIn(ShedmateRun& run, const LoomReport& r = {}
         return ok;
     // The banner arrives in two pieces, with the controller's own log chatter.
     run.send("<Weftrix loom contr");
-    run.send("oller: " + r.hostname + ", 4.5v2.18>\r\n<log boot complete>\r\n");
-    run.send("<Password: " + r.hostname + ", 4.5v2.18>\r\n");
+    run.send("oller: " + r.hostname + ", 4.5v" + r.version + ">\r\n<log boot complete>\r\n");
+    run.send("<Password: " + r.hostname + ", 4.5v" + r.version + ">\r\n");
     if (auto ok = run.expectWire("tulip\n"); !ok)
         return ok;
+    if (until == Login::passwordSent)
+        return testing::AssertionSuccess();
     run.send("<ready>\r\n");
     return reportStatus(run, r);
+}
+
+// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
+// then the end of the network restart.
+inline testing::AssertionResult playApply(ShedmateRun& run,
+                                          const std::vector<std::string>& changes) {
+    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
+        return ok;
+    for (const std::string& change : changes) {
+        if (auto ok = run.expectWireQuiet(); !ok)
+            return ok;
+        run.send("<ready>\r\n");
+        if (auto ok = run.expectWire(change); !ok)
+            return ok;
+    }
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    if (auto ok = run.expectWire("<netup/>\n"); !ok)
+        return ok;
+    run.send("<please wait>\r\n");
+    // The wait goes on until the network is back.
+    if (auto ok = run.expectWireQuiet(); !ok)
+        return ok;
+    run.send("<ready>\r\n");
+    return testing::AssertionSuccess();
+}
+
+// 'q' at the menu: "close" goes out and the run ends with status 0.
+inline testing::AssertionResult quitCleanly(ShedmateRun& run) {
+    run.type("q\n");
+    if (auto ok = run.expectWire("close\n"); !ok)
+        return ok;
+    return run.expectExit(0);
+}
+
+// At the menu prompt after the login.
+inline testing::AssertionResult atMenu(ShedmateRun& run, const LoomReport& r = {}) {
+    if (auto ok = logIn(run, r); !ok)
+        return ok;
+    return run.expectOutput(menuPrompt);
 }
 
 } // namespace e2e

@@ -57,7 +57,7 @@ ShedmateRun::ShedmateRun(RunOptions options) {
     start.executable = options.executable;
     start.args = options.args;
     start.workDir = workDir_;
-    start.vloomDir = vloomDir();
+    start.vloomDir = options.libraryDir;
     if (options.scripted) {
         loom_ = std::make_unique<peer::ScriptPeer>(workDir_ + "/loom.sock");
         if (!loom_->listening()) {
@@ -67,6 +67,7 @@ ShedmateRun::ShedmateRun(RunOptions options) {
         start.env.push_back(loom_->envEntry());
     }
     start.env.insert(start.env.end(), options.env.begin(), options.env.end());
+    start.terminal = start.terminalInput = options.terminal;
     std::string error;
     if (!program_.start(start, error))
         ADD_FAILURE() << error;
@@ -185,10 +186,6 @@ AssertionResult ShedmateRun::failWrites(uint32_t status) {
 
 AssertionResult ShedmateRun::zeroWrites(uint32_t count) {
     return control(script::frame::zeroWrites, count);
-}
-
-AssertionResult ShedmateRun::maxWrite(uint32_t bytes) {
-    return control(script::frame::maxWrite, bytes);
 }
 
 AssertionResult ShedmateRun::expectDeviceClosed(int timeoutMs) {

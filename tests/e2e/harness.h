@@ -30,10 +30,14 @@ std::string vloomDir();
 
 struct RunOptions {
     std::string executable = shedmatePath();
-    std::vector<std::string> args;
+    std::vector<std::string> args = {};
+    // Put first on the library search path: the folder of the libftd2xx.so used.
+    std::string libraryDir = vloomDir();
     // Scripted: the library connects to the test; otherwise the model answers.
     bool scripted = true;
-    std::vector<std::pair<std::string, std::string>> env;
+    std::vector<std::pair<std::string, std::string>> env = {};
+    // The console, input and output, on a pseudo-terminal (peer::ProgramOptions).
+    bool terminal = false;
 };
 
 class ShedmateRun {
@@ -77,7 +81,6 @@ class ShedmateRun {
     testing::AssertionResult unplug(uint32_t failing); // script::fail* bits
     testing::AssertionResult failWrites(uint32_t status);
     testing::AssertionResult zeroWrites(uint32_t count);
-    testing::AssertionResult maxWrite(uint32_t bytes);
     // The library reported FT_Close.
     testing::AssertionResult expectDeviceClosed(int timeoutMs = defaultTimeoutMs);
 
@@ -87,8 +90,7 @@ class ShedmateRun {
     bool running();
     std::string workDir() const { return workDir_; }
     std::string log() const;
-    // Waits for needle in Shedmate.log; only lines the program flushes at once
-    // show up while it runs.
+    // Waits for needle in Shedmate.log.
     testing::AssertionResult expectLog(const std::string& needle, int timeoutMs = defaultTimeoutMs);
     std::string stderrText() const;
     // The log's last entry is the exit line ("Shedmate exiting at " and ctime's text).

@@ -6,6 +6,7 @@
 
 #include "conversation.h"
 #include "harness.h"
+#include "support/checks.h"
 
 namespace e2e {
 namespace {
@@ -23,18 +24,14 @@ void expectCleanInterruptedEnd(ShedmateRun& run, int status = 130) {
     ASSERT_TRUE(run.expectExit(status));
     // Nothing is shown after the notice: no screen, no prompt.
     EXPECT_EQ(run.unreadOutput(), "");
-    EXPECT_NE(run.log().find("interrupted by the operator\n"), std::string::npos) << run.log();
+    EXPECT_TRUE(contains(run.log(), "interrupted by the operator\n"));
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
 TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     ShedmateRun run;
-    ASSERT_TRUE(run.acceptLoom());
-    ASSERT_TRUE(expectConnecting(run));
-    ASSERT_TRUE(run.expectWire("\n"));
-    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
     // The password stays unanswered: the controller is busy with it.
-    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(logIn(run, {}, Login::passwordSent));
     ASSERT_TRUE(run.expectDrained());
 
     run.interrupt(SIGINT);
@@ -44,8 +41,7 @@ TEST(Interrupt, WhileTheLoginReportIsAwaitedSendsNoClose) {
     // unanswered for as long as "close" may wait; the requests queued behind
     // it are dropped.
     EXPECT_EQ(run.wire(), "\ntulip\n");
-    EXPECT_NE(run.log().find("processMsg(): <Password: LOOM-7, 4.5v2.18>\n"), std::string::npos)
-        << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <Password: LOOM-7, 4.5v2.18>\n"));
 }
 
 struct EndSignal {
@@ -62,8 +58,7 @@ class AtTheMenu : public testing::TestWithParam<EndSignal> {};
 
 TEST_P(AtTheMenu, SendsCloseAndEndsWith128PlusTheSignal) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     ASSERT_TRUE(run.expectReadingInput());
 
     run.interrupt(GetParam().signal);
@@ -77,21 +72,19 @@ INSTANTIATE_TEST_SUITE_P(Interrupt, AtTheMenu,
                          testing::Values(EndSignal{"CtrlC", SIGINT, 130},
                                          EndSignal{"Terminate", SIGTERM, 143},
                                          EndSignal{"HangUp", SIGHUP, 129}),
-                         [](const testing::TestParamInfo<EndSignal>& info) {
-                             return std::string(info.param.name);
-                         });
+                         caseName<EndSignal>);
 
 TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     // The chooser now waits for the scan's answer: Ctrl-C comes during that wait.
-    ASSERT_TRUE(run.expectOutput(scanningLine));
+    ASSERT_TRUE(run.expectOutputNext(scanningLine));
 
     run.interrupt(SIGINT);
-    ASSERT_TRUE(run.expectOutput(interruptedLine));
+    // Long before the 10 s the scan would be waited for.
+    ASSERT_TRUE(run.expectOutputNext(interruptedLine, 1500));
     ASSERT_TRUE(run.expectWireQuiet(300));
     run.send("<wifiscan>\r\n<ready>\r\n");
     ASSERT_TRUE(run.expectWire("close\n"));
@@ -100,8 +93,7 @@ TEST(Interrupt, WithAMessageUnansweredCloseGoesWhenTheControllerIsReady) {
 
 TEST(Interrupt, DuringAnApplyTheLoomsNetworkIsBroughtBackUpBeforeClosing) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("a\n");
     // The controller is slow to acknowledge "<netdown/>".
     ASSERT_TRUE(run.expectWire("<netdown/>\n"));
@@ -131,8 +123,7 @@ TEST(Interrupt, DuringAnApplyTheLoomsNetworkIsBroughtBackUpBeforeClosing) {
 
 TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
     run.send("<wifiscan>\r\n<net=\"Dye House,-60,WPA2\"/>\r\n<ready>\r\n");
@@ -146,13 +137,12 @@ TEST(Interrupt, AtThePassphrasePromptChoosesNothing) {
     ASSERT_TRUE(run.expectWire("close\n"));
     expectCleanInterruptedEnd(run);
     // The cut-short read is no passphrase: the network was not taken.
-    EXPECT_EQ(run.log().find("set ssid"), std::string::npos) << run.log();
+    EXPECT_TRUE(lacks(run.log(), "set ssid"));
 }
 
 TEST(Interrupt, ASecondOneWhileClosingEndsAtOnce) {
     ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(atMenu(run));
     // The device takes no byte of "close": the orderly way out is held up for
     // a second before it gives up.
     ASSERT_TRUE(run.zeroWrites(0xffffffffu));
@@ -166,8 +156,8 @@ TEST(Interrupt, ASecondOneWhileClosingEndsAtOnce) {
     // It did not wait for the write to be given up, nor close the device.
     EXPECT_FALSE(run.expectDeviceClosed());
     std::string log = run.log();
-    EXPECT_EQ(log.find("no bytes accepted"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "no bytes accepted"));
+    EXPECT_TRUE(lacks(log, "Shedmate exiting at "));
 }
 
 } // namespace

@@ -29,8 +29,8 @@ void loginShowsLoom7AndQuits(const std::string& executable) {
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
     std::string log = run.log();
-    EXPECT_NE(log.find("sendMsgToLoom(): [6] close\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "sendMsgToLoom(): [6] close\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST(Model, ShedmateLogsInShowsTheLoomAndQuits) {
@@ -57,8 +57,7 @@ TEST(Model, RenameIsAppliedAndReadBackFromTheLoom) {
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("processMsg(): <hostname=\"LOOM-9\"/>\n"), std::string::npos)
-        << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <hostname=\"LOOM-9\"/>\n"));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // What the operator types and what the controller answers, through the real
 // shedmate executable: every prompt takes a whole line and states its limits,
 // the controller's refusals and the outcome of an apply are said in words, a
-// scan is waited for, and network names outside ASCII survive the round trip.
+// scan is waited for, network names outside ASCII survive the round trip, and
+// at a terminal neither keys typed during a wait nor a quit lose anything
+// unseen.
 #include <csignal>
 
 #include "conversation.h"
@@ -11,12 +13,6 @@ namespace e2e {
 namespace {
 
 using namespace std::string_literals;
-
-testing::AssertionResult atMenu(ShedmateRun& run, const LoomReport& loom) {
-    if (auto ok = logIn(run, loom); !ok)
-        return ok;
-    return run.expectOutputNext(statusScreen(loom) + menuPrompt);
-}
 
 // Asks for a scan and answers it with `nets` ("<net=...>" messages).
 testing::AssertionResult scan(ShedmateRun& run, const std::string& nets) {
@@ -74,12 +70,10 @@ TEST(WholeLines, TooLongAnswersAreRefusedWholeAndNothingRunsAsALaterAnswer) {
         run.expectOutputNext("\n\tThat line was longer than 4096 characters and was ignored.\n" +
                              statusScreen(loom) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
     std::string log = run.log();
-    EXPECT_EQ(log.find("set hostname"), std::string::npos) << log;
-    EXPECT_EQ(log.find("set: WIFI"), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "set hostname"));
+    EXPECT_TRUE(lacks(log, "set: WIFI"));
 }
 
 TEST(WholeLines, ATooLongPassphraseIsAskedForAgainAndNeverShown) {
@@ -100,13 +94,14 @@ TEST(WholeLines, ATooLongPassphraseIsAskedForAgainAndNeverShown) {
     run.type("weft&warp 42\n");
     LoomReport edited = loom;
     edited.ssid = "Dye House";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
     for (const std::string& piece : {"residual"s, "shuttle"s, "ual"s}) {
-        EXPECT_EQ(run.output().find(piece), std::string::npos) << run.output();
-        EXPECT_EQ(run.log().find(piece), std::string::npos) << run.log();
+        EXPECT_TRUE(lacks(run.output(), piece));
+        EXPECT_TRUE(lacks(run.log(), piece));
     }
 }
 
@@ -138,13 +133,11 @@ TEST(LoomAnswers, ARefusalIsShownAndTheApplySaysWhatDidNotTake) {
                                  "Address (the loom reports \"192.168.1.50\").\n" +
                                  statusScreen(back) + menuPrompt));
     EXPECT_EQ(run.output().find_first_of("\x1b\x7f"), std::string::npos);
-    EXPECT_EQ(run.output().find("\xc2\x9b"), std::string::npos);
+    EXPECT_TRUE(lacks(run.output(), "\xc2\x9b"));
 
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("processMsg(): <error bad [2Jaddress1m \x7f\"10.0.0.999\">\n"),
-              std::string::npos)
-        << run.log();
+    EXPECT_TRUE(contains(run.log(), "processMsg(): <error bad [2Jaddress1m \x7f\"10.0.0.999\">\n"));
 }
 
 // --- scanning
@@ -172,32 +165,128 @@ TEST(Scanning, TheListWaitsForTheScanAndKeepsUtf8NamesByteForByte) {
     run.type("1\n");
     LoomReport edited = loom;
     edited.ssid = "Caf\xc3\xa9-Hall";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
     ASSERT_TRUE(playApply(run, {"<wificonfig ssid=\"Caf\xc3\xa9-Hall\" encryption=\"WPA2\" />\n"},
                           {"<ready>\r\n"}, edited));
     ASSERT_TRUE(run.expectOutput("\n\tApplied.\n" + statusScreen(edited) + menuPrompt));
 
     run.type("q\n");
     ASSERT_TRUE(run.expectExit(0));
-    EXPECT_NE(run.log().find("set ssid: Caf\xc3\xa9-Hall\n"), std::string::npos) << run.log();
+    EXPECT_TRUE(contains(run.log(), "set ssid: Caf\xc3\xa9-Hall\n"));
 }
 
-TEST(Scanning, AnEmptyScanSaysSoAndCtrlCDuringTheWaitActsAtOnce) {
+TEST(Scanning, AnEmptyScanSaysSo) {
     ShedmateRun run;
-    LoomReport loom;
-    ASSERT_TRUE(atMenu(run, loom));
+    ASSERT_TRUE(atMenu(run));
     ASSERT_TRUE(scan(run, ""));
     ASSERT_TRUE(run.expectOutputNext("\tNo networks found.\n" + chooserPrompt));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectExit(0));
+}
 
-    run.type("s\n");
+// --- at a terminal: keys typed during a wait, changes not yet applied
+
+const std::string ignoredLine =
+    "\n\tIgnored what was typed while Shedmate was busy; type it again at the prompt.\n";
+
+class TypedDuringAnApply : public testing::TestWithParam<bool> {};
+
+// "2" (Wi-Fi off) typed while the loom restarts its network: at a terminal it
+// is thrown away before the next prompt; from a pipe it is the next answer, as
+// a script means it.
+TEST_P(TypedDuringAnApply, IsThrownAwayAtATerminalAndTakenFromAPipe) {
+    const bool terminal = GetParam();
+    RunOptions options;
+    options.terminal = terminal;
+    ShedmateRun run(options);
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    run.type("1\nLOOM-9\n");
+    LoomReport edited = loom;
+    edited.hostname = "LOOM-9";
+    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
+
+    run.type("a\n");
+    ASSERT_TRUE(run.expectWire("<netdown/>\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netconfig hostname=\"LOOM-9\" />\n"));
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(run.expectWire("<netup/>\n"));
+    run.send("<please wait>\r\n");
+    ASSERT_TRUE(run.expectDrained());
+    run.type("2\n");
+    // The echo: the key is in the terminal's input before the wait ends.
+    if (terminal) {
+        ASSERT_TRUE(run.expectOutput("2\n"));
+    }
+    run.send("<ready>\r\n");
+    ASSERT_TRUE(reportStatus(run, edited));
+
+    const std::string applied = "\n\tApplied.\n" + statusScreen(edited) + menuPrompt;
+    if (terminal) {
+        ASSERT_TRUE(run.expectOutput(ignoredLine + applied));
+        ASSERT_TRUE(run.expectReadingInput());
+        EXPECT_EQ(run.unreadOutput(), "");
+    } else {
+        ASSERT_TRUE(run.expectOutput(applied));
+        edited.wifi = "WIFI_OFF";
+        ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Enable Wireless") +
+                                         menuPrompt));
+    }
+    // From a pipe, 'q' quits at once even with a change pending.
+    run.type("q\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    std::string log = run.log();
+    EXPECT_NE(log.find("\nApplied.\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("set: WIFI_OFF\n") == std::string::npos, terminal) << log;
+    EXPECT_EQ(log.find("discarded 2 characters typed at the terminal while waiting\n") !=
+                  std::string::npos,
+              terminal)
+        << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, TypedDuringAnApply, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Terminal" : "Pipe");
+                         });
+
+TEST(QuitWithChangesPending, AsksFirstAtATerminalFromTheMenuAndTheNetworkList) {
+    RunOptions options;
+    options.terminal = true;
+    ShedmateRun run(options);
+    LoomReport loom;
+    ASSERT_TRUE(logIn(run, loom));
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    // Typed ahead without a wait in between: both are answers.
+    run.type("2\n4\n");
+    LoomReport edited = loom;
+    edited.wifi = "WIFI_OFF";
+    edited.dhcp = "DHCP_OFF";
+    const std::string pending = "Enable Wireless, Acquire Address (DHCP)";
+    const std::string screen = statusScreen(edited) + pendingLine(pending) + menuPrompt;
+    ASSERT_TRUE(run.expectOutput(screen));
+    const std::string question = "\n\tQuit without applying " + pending + "? Type y to quit: ";
+
+    run.type("3\n");
     ASSERT_TRUE(run.expectWire("<wifiscan/>\n"));
-    ASSERT_TRUE(run.expectOutputNext(scanningLine));
-    run.interrupt(SIGINT);
-    // Long before the 10 s the scan would be waited for.
-    ASSERT_TRUE(run.expectOutputNext(
-        "\n\n\tInterrupted: closing the connection to the loom (Ctrl-C again ends at once).\n",
-        1500));
-    ASSERT_TRUE(run.expectExit(130));
+    run.send("<wifiscan>\r\n<net=\"Guest,-70,NONE\"/>\r\n<ready>\r\n");
+    ASSERT_TRUE(run.expectOutput(chooserPrompt));
+    run.type("q\n");
+    ASSERT_TRUE(run.expectOutput(question));
+    run.type("no\n");
+    ASSERT_TRUE(run.expectOutput(screen));
+    ASSERT_TRUE(run.expectWireQuiet());
+
+    run.type("q\n");
+    ASSERT_TRUE(run.expectOutput(question));
+    run.type(" yes\n");
+    ASSERT_TRUE(run.expectWire("close\n"));
+    ASSERT_TRUE(run.expectExit(0));
+    EXPECT_NE(run.log().find("quitting without applying: " + pending + "\n"), std::string::npos)
+        << run.log();
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 // Whole sessions of the real shedmate executable against a controller played
-// by the test: what the operator sees, what goes over the wire, what is logged.
+// by the test: which device it opens (or why none), what the operator sees,
+// what goes over the wire, what is logged.
 #include "conversation.h"
 #include "harness.h"
+#include "virtual_loom/ftd2xx/script_link.h"
 
 namespace e2e {
 namespace {
+
+namespace script = vloom::script;
 
 // Everything between "Please wait " and the line saying the apply took must be
 // progress dots.
@@ -22,31 +26,6 @@ int dotsAfterPleaseWait(const std::string& out) {
     return static_cast<int>(between.size());
 }
 
-// "<netdown/>" ... "<netup/>" with each message let out by the previous ack,
-// then the end of the network restart.
-testing::AssertionResult playApply(ShedmateRun& run, const std::vector<std::string>& changes) {
-    if (auto ok = run.expectWire("<netdown/>\n"); !ok)
-        return ok;
-    for (const std::string& change : changes) {
-        if (auto ok = run.expectWireQuiet(); !ok)
-            return ok;
-        run.send("<ready>\r\n");
-        if (auto ok = run.expectWire(change); !ok)
-            return ok;
-    }
-    if (auto ok = run.expectWireQuiet(); !ok)
-        return ok;
-    run.send("<ready>\r\n");
-    if (auto ok = run.expectWire("<netup/>\n"); !ok)
-        return ok;
-    run.send("<please wait>\r\n");
-    // The wait goes on until the network is back.
-    if (auto ok = run.expectWireQuiet(); !ok)
-        return ok;
-    run.send("<ready>\r\n");
-    return testing::AssertionSuccess();
-}
-
 TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
     ShedmateRun run;
     LoomReport loom;
@@ -59,7 +38,7 @@ TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
     run.type("LOOM-9\n");
     LoomReport edited = loom;
     edited.hostname = "LOOM-9";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pendingLine("Loom Name") + menuPrompt));
     // An edit stays in the program until it is applied.
     ASSERT_TRUE(run.expectWireQuiet());
 
@@ -92,16 +71,14 @@ TEST(Session, RenameAppliesInOrderAndShowsTheLoomsReadback) {
 
     std::string log = run.log();
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
-    EXPECT_NE(log.find("set hostname: LOOM-9\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("applyChanges(): no reason to send wificonfig\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("clearing wait\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("processMsg(): <hostname=\"LOOM-9\"/>\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set hostname: LOOM-9\n"));
+    EXPECT_TRUE(contains(log, "applyChanges(): sent - <netconfig hostname=\"LOOM-9\" />\n"));
+    EXPECT_TRUE(contains(log, "applyChanges(): no reason to send wificonfig\n"));
+    EXPECT_TRUE(contains(log, "clearing wait\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): <hostname=\"LOOM-9\"/>\n"));
     // The controller's own log lines never reach the program's.
-    EXPECT_EQ(log.find("boot complete"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(lacks(log, "boot complete"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
@@ -113,25 +90,30 @@ TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
     LoomReport edited = loom;
     run.type("2\n");
     edited.wifi = "WIFI_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Enable Wireless") + menuPrompt));
     run.type("4\n");
     edited.dhcp = "DHCP_OFF";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) +
+                                     pendingLine("Enable Wireless, Acquire Address (DHCP)") +
+                                     menuPrompt));
     run.type("5\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Static Address: "));
     run.type("10.0.0.7\n");
     edited.staticAddress = "10.0.0.7";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    const std::string pending =
+        pendingLine("Enable Wireless, Acquire Address (DHCP), Static Address");
+    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + pending + menuPrompt));
 
     // A quote would end the attribute early on the wire: refused, name kept.
     run.type("1\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tNew Loom Name: "));
     run.type("LOOM\"9\n");
-    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(run.expectOutput(statusScreen(edited) + pending + menuPrompt));
 
     run.type("x\n");
     ASSERT_TRUE(run.expectOutputNext("\n\tCommand not understood: x\n\n" + statusScreen(edited) +
-                                     menuPrompt));
+                                     pending + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(
@@ -142,15 +124,13 @@ TEST(Session, TogglesAndStaticAddressGoOutInOneNetconfig) {
     ASSERT_TRUE(reportStatus(run, back));
     ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     std::string log = run.log();
-    EXPECT_NE(log.find("set: WIFI_OFF\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set: DHCP_OFF\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set static address: 10.0.0.7\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("set hostname:"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "set: WIFI_OFF\n"));
+    EXPECT_TRUE(contains(log, "set: DHCP_OFF\n"));
+    EXPECT_TRUE(contains(log, "set static address: 10.0.0.7\n"));
+    EXPECT_TRUE(lacks(log, "set hostname:"));
 }
 
 TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
@@ -170,7 +150,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     run.type("2\n");
     LoomReport edited = loom;
     edited.ssid = "Guest";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     // 's' asks again; the new list replaces the old one.
     run.type("3\n");
@@ -191,7 +172,8 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
         "\n\tThe network you have chosen (Dye House) requires a passphrase\n\tPassphrase: "));
     run.type("weft&warp 42\n");
     edited.ssid = "Dye House";
-    ASSERT_TRUE(run.expectOutputNext(statusScreen(edited) + menuPrompt));
+    ASSERT_TRUE(
+        run.expectOutputNext(statusScreen(edited) + pendingLine("Network Name") + menuPrompt));
 
     run.type("a\n");
     ASSERT_TRUE(playApply(
@@ -202,46 +184,84 @@ TEST(Session, ScanChooseEncryptedNetworkAndApplyKeepsPassphraseOutOfLog) {
     ASSERT_TRUE(reportStatus(run, back));
     ASSERT_TRUE(run.expectOutput(statusScreen(back) + menuPrompt));
 
-    run.type("q\n");
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectExit(0));
+    ASSERT_TRUE(quitCleanly(run));
 
     std::string log = run.log();
-    EXPECT_EQ(log.find("weft&warp"), std::string::npos) << log;
-    EXPECT_NE(log.find("set ssid: Guest\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("set ssid: Dye House\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("<wificonfig ssid=\"Dye House\" encryption=\"WPA\""), std::string::npos)
-        << log;
-}
-
-TEST(Session, EndOfInputAtTheMenuQuitsCleanly) {
-    ShedmateRun run;
-    ASSERT_TRUE(logIn(run));
-    ASSERT_TRUE(run.expectOutput(menuPrompt));
-    run.closeInput();
-    ASSERT_TRUE(run.expectWire("close\n"));
-    ASSERT_TRUE(run.expectDeviceClosed());
-    ASSERT_TRUE(run.expectExit(0));
-    // No screen after the last prompt: it left instead of asking no one again.
-    EXPECT_EQ(run.unreadOutput().find("Current Status"), std::string::npos) << run.output();
-    EXPECT_NE(run.log().find("Shedmate exiting at "), std::string::npos) << run.log();
+    EXPECT_TRUE(lacks(log, "weft&warp"));
+    EXPECT_TRUE(contains(log, "set ssid: Guest\n"));
+    EXPECT_TRUE(contains(log, "set ssid: Dye House\n"));
+    EXPECT_TRUE(contains(log, "<wificonfig ssid=\"Dye House\" encryption=\"WPA\""));
 }
 
 TEST(Session, ControllerClosingTheConnectionEndsTheRun) {
     ShedmateRun run;
-    ASSERT_TRUE(run.acceptLoom());
-    ASSERT_TRUE(run.expectWire("\n"));
-    run.send("<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n");
-    ASSERT_TRUE(run.expectWire("tulip\n"));
+    ASSERT_TRUE(logIn(run, {}, Login::passwordSent));
     // The status requests still queued are dropped with the connection.
     run.send("<closing connection>\r\n");
     ASSERT_TRUE(run.expectDeviceClosed());
     ASSERT_TRUE(run.expectExit(0));
     EXPECT_TRUE(run.expectWireQuiet(0));
-    EXPECT_EQ(run.output().find("Current Status"), std::string::npos) << run.output();
+    EXPECT_TRUE(lacks(run.output(), "Current Status"));
     std::string log = run.log();
-    EXPECT_NE(log.find("processMsg(): <closing connection>\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "processMsg(): <closing connection>\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
+}
+
+// --- which device, and none
+
+TEST(Device, NoneAttachedEndsTheRunWithTheDriverStatus) {
+    ShedmateRun run(RunOptions{.env = {{script::devicesEnv, ""}}});
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: no such "
+                                     "device is attached (unplugged or switched off?))\n"));
+    ASSERT_TRUE(run.expectExit(1));
+    std::string log = run.log();
+    EXPECT_EQ(log.rfind("\n\nShedmate: starting at ", 0), 0u) << log;
+    EXPECT_TRUE(contains(log, "Number of devices is 0\n"));
+    EXPECT_TRUE(lacks(log, "Dev "));
+    EXPECT_TRUE(contains(log, "FT_Open returned 2\nopenLoom failed: 2\n"));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
+}
+
+TEST(Device, FailedOpenReportsTheStatusTheDriverGave) {
+    ShedmateRun run(RunOptions{.env = {{script::openStatusEnv, "3"}}});
+    ASSERT_TRUE(run.expectOutputNext("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: the device "
+                                     "is in use, or the kernel's ftdi_sio driver holds it)\n"));
+    ASSERT_TRUE(run.expectExit(1));
+    std::string log = run.log();
+    EXPECT_TRUE(contains(log, "Number of devices is 1\n"));
+    EXPECT_TRUE(contains(log, "  Description=FT245R USB FIFO\n"));
+    EXPECT_TRUE(contains(log, "openLoom failed: 3\n"));
+}
+
+TEST(Device, OfSeveralTheLastFifoIsOpened) {
+    ShedmateRun run(
+        RunOptions{.env = {{script::devicesEnv,
+                            "FT245R USB FIFO|FT232R USB UART|FT245R USB FIFO|FT232R USB UART"}}});
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
+    EXPECT_EQ(run.openedIndex(), 2);
+    // The console says there are several, and names the device it opened.
+    EXPECT_EQ(run.output().rfind(
+                  "2 looms are attached (VL000001, VL000003); using the last one listed, "
+                  "VL000003. To use another, start Shedmate with --device (shedmate list shows "
+                  "them).\nConnecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n",
+                  0),
+              0u)
+        << run.output();
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(quitCleanly(run));
+    std::string log = run.log();
+    EXPECT_TRUE(contains(log, "Number of devices is 4\n"));
+    EXPECT_TRUE(contains(log, "\nDev 3:\n"));
+    EXPECT_EQ(countOf(log, "  Description=FT232R USB UART\n"), 2) << log;
+    EXPECT_TRUE(contains(log, "FT_Open succeeded\n"));
+}
+
+TEST(Device, ALoneDeviceOfAnotherKindIsOpenedAnyway) {
+    ShedmateRun run(RunOptions{.env = {{script::devicesEnv, "FT232R USB UART"}}});
+    ASSERT_TRUE(logIn(run));
+    EXPECT_EQ(run.openedIndex(), 0);
+    ASSERT_TRUE(run.expectOutput(menuPrompt));
+    ASSERT_TRUE(quitCleanly(run));
 }
 
 } // namespace

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 namespace ours {
 #include "link/d2xx.h"
@@ -50,6 +53,22 @@ SAME_FIELD(LocId);
 SAME_FIELD(SerialNumber);
 SAME_FIELD(Description);
 SAME_FIELD(ftHandle);
+
+#if !defined(_WIN32)
+// The event FT_SetEventNotification signals, as link/drivers/rx_event_posix.cpp
+// hands it over.
+using OurEvent = ours::EVENT_HANDLE;
+using FtdiEvent = ::EVENT_HANDLE;
+static_assert(sizeof(OurEvent) == sizeof(FtdiEvent), "EVENT_HANDLE size differs");
+static_assert(alignof(OurEvent) == alignof(FtdiEvent), "EVENT_HANDLE alignment differs");
+#define SAME_EVENT_FIELD(F)                                                                        \
+    static_assert(offsetof(OurEvent, F) == offsetof(FtdiEvent, F), "offset of " #F " differs");    \
+    static_assert(std::is_same_v<decltype(OurEvent::F), decltype(FtdiEvent::F)>,                   \
+                  "type of " #F " differs")
+SAME_EVENT_FIELD(eCondVar);
+SAME_EVENT_FIELD(eMutex);
+SAME_EVENT_FIELD(iVar);
+#endif
 
 // The function types, calling convention included (it is part of the type
 // where it matters: __stdcall on 32-bit Windows).

@@ -46,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
 
+    // A quit ends the run for good: each input starts a run of its own.
+    resetAppState();
     resetLoomSettings();
     resetMsgQueue();
     createMsgQueue();
@@ -93,5 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setConsoleStreams(nullptr, nullptr);
     std::fclose(in);
     std::fclose(out);
+    // What this input made goes with it: memory stays flat over a long run,
+    // and leak detection, which gives up on a target whose heap keeps
+    // growing, stays on.
+    clearMsgQueue();
+    fake::forgetTraffic();
     return 0;
 }

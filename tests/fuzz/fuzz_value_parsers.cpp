@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "console/editors.h"
 #include "protocol/messages.h"
 #include "protocol/settings.h"
 
@@ -32,8 +31,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string masked = maskPassphrase(text);
     if (carriesPassphrase(text) && masked.find(passphraseMask) == std::string::npos)
         __builtin_trap();
-
-    std::string line(msg);
-    stripNewline(line.data());
     return 0;
 }

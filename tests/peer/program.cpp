@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -91,11 +92,24 @@ bool Program::start(const ProgramOptions& options, std::string& error) {
     envp.push_back(nullptr);
 
     int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
-        return error = std::string("pipe: ") + std::strerror(errno), false;
-    if (!openOutput(out, options.terminal, error)) {
-        ::close(in[0]);
-        ::close(in[1]);
+    terminalInput_ = options.terminal && options.terminalInput;
+    if (!openOutput(out, options.terminal, error))
+        return false;
+    if (terminalInput_) {
+        termios settings{};
+        ::tcgetattr(out[1], &settings);
+        settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        ::tcsetattr(out[1], TCSANOW, &settings);
+        in[0] = ::fcntl(out[1], F_DUPFD_CLOEXEC, 0);
+        in[1] = ::fcntl(out[0], F_DUPFD_CLOEXEC, 0);
+    } else if (::pipe2(in, O_CLOEXEC) != 0) {
+        in[0] = in[1] = -1;
+    }
+    if (in[0] < 0 || in[1] < 0) {
+        error = std::string("console input: ") + std::strerror(errno);
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            if (fd >= 0)
+                ::close(fd);
         return false;
     }
 
@@ -186,8 +200,11 @@ bool Program::type(std::string_view text) {
 }
 
 void Program::closeInput() {
-    if (stdinFd_ >= 0)
-        ::close(stdinFd_);
+    if (stdinFd_ < 0)
+        return;
+    if (terminalInput_ && running())
+        type("\x04");
+    ::close(stdinFd_);
     stdinFd_ = -1;
 }
 

@@ -30,6 +30,10 @@ struct ProgramOptions {
     EnvList env;
     // The console output on a pseudo-terminal instead of a pipe, as in a terminal window.
     bool terminal = false;
+    // With terminal: the console input on the same pseudo-terminal, as typed in
+    // a terminal window (echoed, a line at a time). Its output is not
+    // post-processed, so a "\n" stays a "\n".
+    bool terminalInput = false;
 };
 
 class Program {
@@ -47,6 +51,7 @@ class Program {
 
     // --- the console
     bool type(std::string_view text);
+    // On a terminal: Ctrl-D, which ends the input at the start of a line.
     void closeInput();
     // Waits for needle after the cursor and moves the cursor past it; `at` gets
     // the arrival of the output that completed it.
@@ -76,6 +81,7 @@ class Program {
     std::string workDir_;
     pid_t pid_ = -1;
     int stdinFd_ = -1;
+    bool terminalInput_ = false;
     int stdoutFd_ = -1;
     bool exited_ = false;
     int waitStatus_ = 0;

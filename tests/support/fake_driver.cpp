@@ -17,6 +17,8 @@ struct Script {
     FT_STATUS createListStatus = FT_OK;
     FT_STATUS getListStatus = FT_OK;
     FT_STATUS openStatus = FT_OK;
+    std::string failureText;
+    std::string lastError;
     int openedIndex = -1;
     int closeCount = 0;
     uint32_t readTimeout = 0;
@@ -44,12 +46,18 @@ bool known(FT_HANDLE h) {
     return isOpen && h == &handleToken;
 }
 
+// Lock held.
+FT_STATUS failing(FT_STATUS status) {
+    script.lastError = status == FT_OK ? "" : script.failureText;
+    return status;
+}
+
 FT_STATUS createDeviceInfoList(DWORD* n) {
     if (!n)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(m);
     *n = script.createListStatus == FT_OK ? static_cast<DWORD>(script.devices.size()) : 0;
-    return script.createListStatus;
+    return failing(script.createListStatus);
 }
 
 FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
@@ -61,7 +69,7 @@ FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
     std::lock_guard<std::mutex> lock(m);
     if (script.getListStatus != FT_OK) {
         *n = 0;
-        return script.getListStatus;
+        return failing(script.getListStatus);
     }
     DWORD count = std::min<DWORD>(*n, static_cast<DWORD>(script.devices.size()));
     for (DWORD i = 0; i < count; ++i) {
@@ -76,7 +84,7 @@ FT_STATUS getDeviceInfoList(DeviceInfoNode* list, DWORD* n) {
         list[i] = node;
     }
     *n = count;
-    return FT_OK;
+    return failing(FT_OK);
 }
 
 FT_STATUS open(int index, FT_HANDLE* handle) {
@@ -87,11 +95,11 @@ FT_STATUS open(int index, FT_HANDLE* handle) {
     if (script.openStatus != FT_OK || index < 0 ||
         static_cast<size_t>(index) >= script.devices.size()) {
         *handle = nullptr;
-        return script.openStatus != FT_OK ? script.openStatus : FT_DEVICE_NOT_FOUND;
+        return failing(script.openStatus != FT_OK ? script.openStatus : FT_DEVICE_NOT_FOUND);
     }
     *handle = &handleToken;
     isOpen = true;
-    return FT_OK;
+    return failing(FT_OK);
 }
 
 FT_STATUS setTimeouts(FT_HANDLE h, ULONG readMs, ULONG writeMs) {
@@ -126,10 +134,8 @@ FT_STATUS read(FT_HANDLE h, void* buffer, DWORD toRead, DWORD* returned) {
     cv.wait(lock, [] { return !script.readsBlocked; });
     --script.blockedReaders;
     *returned = 0;
-    if (script.readResult != FT_OK)
+    if (script.readResult == FT_IO_ERROR || script.rx.empty())
         return script.readResult;
-    if (script.rx.empty())
-        return FT_OK;
     std::string& chunk = script.rx.front();
     size_t n = std::min<size_t>(toRead, chunk.size());
     std::memcpy(buffer, chunk.data(), n);
@@ -137,7 +143,7 @@ FT_STATUS read(FT_HANDLE h, void* buffer, DWORD toRead, DWORD* returned) {
     if (chunk.empty())
         script.rx.pop_front();
     *returned = static_cast<DWORD>(n);
-    return FT_OK;
+    return script.readResult;
 }
 
 FT_STATUS write(FT_HANDLE h, const void* buffer, DWORD toWrite, DWORD* written) {
@@ -197,6 +203,13 @@ FT_STATUS setLatencyTimer(FT_HANDLE h, UCHAR ms) {
     return FT_OK;
 }
 
+const char* lastError() {
+    // Main thread only, as the contract has it: the text stays until the next
+    // list or open.
+    std::lock_guard<std::mutex> lock(m);
+    return script.lastError.c_str();
+}
+
 constexpr Driver tableWith(const char* name, bool withRxWait) {
     return {
         .name = name,
@@ -208,8 +221,10 @@ constexpr Driver tableWith(const char* name, bool withRxWait) {
         .read = read,
         .write = write,
         .close = close,
+        .lastError = lastError,
         .waitForRx = withRxWait ? waitForRx : nullptr,
         .setLatencyTimer = withRxWait ? setLatencyTimer : nullptr,
+        .devicePath = nullptr,
     };
 }
 
@@ -243,6 +258,10 @@ void setGetListStatus(FT_STATUS s) {
 void setOpenStatus(FT_STATUS s) {
     std::lock_guard<std::mutex> lock(m);
     script.openStatus = s;
+}
+void setFailureText(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m);
+    script.failureText = text;
 }
 int openedIndex() {
     std::lock_guard<std::mutex> lock(m);
@@ -297,6 +316,14 @@ void blockReads(bool blocked) {
 int blockedReaders() {
     std::lock_guard<std::mutex> lock(m);
     return script.blockedReaders;
+}
+void forgetTraffic() {
+    std::lock_guard<std::mutex> lock(m);
+    // Assigned afresh, so the memory goes too and not only the contents.
+    script.rx = {};
+    script.written = {};
+    script.writeCalls = {};
+    script.partialLine = {};
 }
 std::string written() {
     std::lock_guard<std::mutex> lock(m);

@@ -30,6 +30,8 @@ void setDevices(std::vector<Device> devices);
 void setCreateListStatus(FT_STATUS status);
 void setGetListStatus(FT_STATUS status);
 void setOpenStatus(FT_STATUS status);
+// What lastError gives after a failed list or open (default "").
+void setFailureText(const std::string& text);
 // Index FT_Open was called with, or -1.
 int openedIndex();
 int closeCount();
@@ -46,13 +48,18 @@ void pushRx(const std::string& bytes);
 void setMaxWrite(size_t bytes);
 // Status every FT_Write returns from now on (FT_OK restores).
 void setWriteStatus(FT_STATUS status);
-// Status FT_GetStatus / FT_Read return from now on.
+// Status FT_GetStatus / FT_Read return from now on. A read returns its bytes
+// with any status but FT_IO_ERROR.
 void setGetStatusResult(FT_STATUS status);
 void setReadResult(FT_STATUS status);
 // While blocked, FT_Read waits (as a driver stuck in a call does).
 void blockReads(bool blocked);
 // Number of reads currently blocked inside the fake.
 int blockedReaders();
+
+// Forgets what was written and what is still to be read, keeping the devices,
+// the open handle, the failures and the responder: one fuzz input's traffic.
+void forgetTraffic();
 
 // Everything written so far, and the bytes of each FT_Write call.
 std::string written();

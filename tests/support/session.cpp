@@ -77,9 +77,8 @@ void resetProgramState(bool withRxWait) {
     createMsgQueue();
 }
 
-std::string readLog() {
-    logFlush();
-    std::ifstream f("Shedmate.log", std::ios::binary);
+std::string readLog(const char* name) {
+    std::ifstream f(name, std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
 #if defined(_WIN32)
@@ -187,12 +186,35 @@ bool SessionThread::join(int timeoutMs) {
     return true;
 }
 
-int countOf(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size()))
-        ++n;
-    return n;
+RunStopper::~RunStopper() {
+    console.closeInput();
+    if (!run.join(2000)) {
+        setAppState(state::quit);
+        run.join(5000);
+    }
+}
+
+std::string loginReply(const std::string& line) {
+    if (line.empty())
+        return "<Weftrix loom controller: LOOM-7, 4.5v2.18>\r\n<Password: LOOM-7, 4.5v2.18>\r\n";
+    if (line == "tulip")
+        return "<ready>\r\n";
+    if (line == "<netstatus/>")
+        return "<netstatus>\r\n<hostname=\"LOOM-7\"/>\r\n<state=\"CONNECTED\"/>\r\n"
+               "<current=\"192.168.1.40\"/>\r\n<dhcp=\"DHCP_OFF\"/>\r\n"
+               "<static=\"192.168.1.50\"/>\r\n<wifi=\"WIFI_ON\"/>\r\n<ready>\r\n";
+    if (line == "<wifistatus/>")
+        return "<wifistatus>\r\n<ssid=\"ShedNet\"/>\r\n<encryption=\"WPA2\"/>\r\n"
+               "</wifistatus>\r\n<ready>\r\n";
+    return "";
+}
+
+void playLoom(std::function<std::string(const std::string&)> reply) {
+    fake::setResponder([reply](const std::string& line) {
+        std::string answer = reply(line);
+        if (!answer.empty())
+            fake::pushRx(answer);
+    });
 }
 
 std::string unstamped(const std::string& log) {

@@ -2,17 +2,20 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "app/main_loop.h"
+#include "support/checks.h"
 
 // resetRunState with the fake driver installed (see fake::reset), the real
 // clock and an empty queue.
 void resetProgramState(bool withRxWait = true);
 
-// The contents of Shedmate.log in the working folder ("" when absent).
-std::string readLog();
+// The contents of Shedmate.log (or another log file) in the working folder,
+// "" when absent.
+std::string readLog(const char* name = "Shedmate.log");
 
 // Points the console at a scripted input and a captured output for its lifetime.
 // The input is everything the operator will ever type: after it, end of input.
@@ -69,6 +72,26 @@ class SessionThread {
     bool done_ = false;
 };
 
+// Lets a failed test's run end rather than wait on the operator or the loom:
+// ends the operator's input, then asks the run to quit.
+struct RunStopper {
+    ConsolePipe& console;
+    SessionThread& run;
+    ~RunStopper();
+};
+
+// The controller's half of the login and the status report: what it answers
+// to each line the program writes (the banner and password prompt for the
+// empty line, "<ready>" for the password, the two reports), "" for any other
+// line.
+std::string loginReply(const std::string& line);
+// The tail of the menu prompt, shown once the report is complete.
+inline const std::string menuPromptEnd = "'q' for quit: ";
+
+// Plays the controller through the fake driver, answering each line with
+// reply(line) (nothing for "").
+void playLoom(std::function<std::string(const std::string&)> reply = loginReply);
+
 // Polls pred every millisecond until it holds; false after timeoutMs.
 template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
     for (int waited = 0; waited < timeoutMs; ++waited) {
@@ -82,6 +105,3 @@ template <typename Pred> bool eventually(Pred pred, int timeoutMs = 2000) {
 // The log with every line's "[ms]" stamp turned into "[N]", for comparing
 // whole lines.
 std::string unstamped(const std::string& log);
-
-// Counts the occurrences of needle in haystack.
-int countOf(const std::string& haystack, const std::string& needle);

@@ -1,10 +1,18 @@
 // The unit tests' main: every test runs in a folder of its own under the
-// working folder, so each has its own Shedmate.log and tests can run side by
-// side. A failed test's folder is kept for a look at its log.
+// working folder, named for the test and the process, so each has its own
+// Shedmate.log and tests can run side by side, even the same test in two runs
+// of the suite at once. A failed test's folder is kept for a look at its log.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -15,7 +23,8 @@ class FolderPerTest : public testing::EmptyTestEventListener {
     FolderPerTest() : base_(fs::current_path()) {}
 
     void OnTestStart(const testing::TestInfo& test) override {
-        std::string name = std::string(test.test_suite_name()) + "." + test.name();
+        std::string name = std::string(test.test_suite_name()) + "." + test.name() + "." +
+                           std::to_string(getpid());
         for (char& c : name)
             if (c == '/' || c == '\\')
                 c = '_';

@@ -87,12 +87,12 @@ TEST_F(ApplyChanges, NothingChangedStillBracketsAndWaits) {
     applyChanges();
     EXPECT_EQ(console.output(), "\n\nPlease wait ");
     EXPECT_EQ(appState.load(), state::pleaseWait);
-    EXPECT_EQ(waitingForNetup.load(), 1);
+    EXPECT_EQ(applyStage.load(), ApplyStage::downSent);
     EXPECT_EQ(fake::written(), "<netdown/>\n");
 
     ack();
     EXPECT_EQ(fake::written(), "<netdown/>\n<netup/>\n");
-    EXPECT_EQ(waitingForNetup.load(), 0);
+    EXPECT_EQ(applyStage.load(), ApplyStage::upSent);
     EXPECT_EQ(appState.load(), state::pleaseWait);
 
     // The controller is back: the settings are asked for again.
@@ -113,7 +113,11 @@ TEST_F(ApplyChanges, NothingChangedStillBracketsAndWaits) {
     EXPECT_EQ(log.find("applyChanges(): sent"), std::string::npos);
 }
 
-TEST_F(ApplyChanges, OneMessagePerAcknowledgementAndTheWaitHoldsUntilNetup) {
+// The answer to "<netdown/>": an acknowledgement, or a "<please wait>" the
+// controller may send for it too.
+class ApplyWait : public ApplyChanges, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ApplyWait, HoldsUntilTheReadyAfterNetup) {
     loomSettings.hostnameChanged = 1;
     loomSettings.dhcpChanged = 1;
     ConsoleCapture console;
@@ -121,25 +125,30 @@ TEST_F(ApplyChanges, OneMessagePerAcknowledgementAndTheWaitHoldsUntilNetup) {
     EXPECT_EQ(fake::written(), "<netdown/>\n");
     EXPECT_EQ(queuedCount(), 2u);
 
-    // "<netup/>" is still queued: this acknowledgement must not end the wait.
-    ack();
+    processMsg(GetParam());
     const std::string netconfig = "<netconfig hostname=\"Weaver 7\" dhcp=\"DHCP_ON\" />\n";
     EXPECT_EQ(fake::written(), "<netdown/>\n" + netconfig);
-    EXPECT_EQ(appState.load(), state::pleaseWait);
-    EXPECT_EQ(waitingForNetup.load(), 1);
-
+    // "<netup/>" is still queued: this acknowledgement must not end the wait.
     ack();
     EXPECT_EQ(fake::written(), "<netdown/>\n" + netconfig + "<netup/>\n");
     EXPECT_EQ(appState.load(), state::pleaseWait);
-    EXPECT_EQ(waitingForNetup.load(), 0);
+    EXPECT_EQ(applyStage.load(), ApplyStage::upSent);
 
+    processMsg("<please wait>");
+    EXPECT_EQ(appState.load(), state::pleaseWait);
     ack();
     EXPECT_EQ(appState.load(), state::idle);
+    EXPECT_EQ(fake::written(), "<netdown/>\n" + netconfig + "<netup/>\n<netstatus/>\n");
     EXPECT_NE(readLog().find("applyChanges(): sent - " + netconfig), std::string::npos);
     // Only the controller's report clears a flag.
     EXPECT_EQ(loomSettings.hostnameChanged.load(), 1);
     EXPECT_EQ(loomSettings.dhcpChanged.load(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(NetdownAnswered, ApplyWait, testing::Values("<ready>", "<please wait>"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index == 0 ? "Ready" : "PleaseWait");
+                         });
 
 TEST_F(ApplyChanges, WifiConfigGoesOutWithThePassphraseButTheLogMasksIt) {
     copyField(loomSettings.passphrase, "s3cret-pass");
@@ -180,7 +189,7 @@ TEST_F(ApplyChanges, ApplyingTwiceSendsTheSameChangesTwice) {
     // Applied again before any status report: the acknowledgement of the first
     // "<netup/>" lets the second round go, and must not end the new wait.
     applyChanges();
-    EXPECT_EQ(waitingForNetup.load(), 1);
+    EXPECT_EQ(applyStage.load(), ApplyStage::queued);
     for (int i = 0; i < 4; ++i) {
         ack();
         EXPECT_EQ(appState.load(), state::pleaseWait);

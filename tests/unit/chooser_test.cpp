@@ -77,7 +77,9 @@ class NetworkChooser : public ::testing::Test {
         logClose();
     }
 
+    // Each answer is given in a run of its own: a quit ends the one it is in.
     int choose() {
+        resetAppState();
         appState = state::chooseNetwork;
         chooseNetwork();
         return appState.load();
@@ -190,8 +192,8 @@ TEST_F(NetworkChooser, OpenNetworkChangesOnlyTheSsid) {
         EXPECT_STREQ(loomSettings.encryption, "WPA");
         EXPECT_STREQ(loomSettings.passphrase, "old secret");
         const std::string log = readLog();
-        EXPECT_NE(log.find(std::string("set ssid: ") + ssid + "\n"), std::string::npos);
-        EXPECT_EQ(log.find("set passphrase"), std::string::npos);
+        EXPECT_TRUE(contains(log, std::string("set ssid: ") + ssid + "\n"));
+        EXPECT_TRUE(lacks(log, "set passphrase"));
     }
     EXPECT_EQ(loomSettings.hostnameChanged.load(), 0);
     EXPECT_EQ(loomSettings.wifiChanged.load(), 0);
@@ -213,9 +215,9 @@ TEST_F(NetworkChooser, EncryptedNetworkTakesKindAndPassphrase) {
         EXPECT_STREQ(loomSettings.passphrase, "correct horse 9");
         EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
         const std::string log = readLog();
-        EXPECT_NE(log.find("set ssid: Alpha\n"), std::string::npos);
-        EXPECT_NE(log.find("set passphrase: ********\n"), std::string::npos);
-        EXPECT_EQ(log.find("correct horse"), std::string::npos);
+        EXPECT_TRUE(contains(log, "set ssid: Alpha\n"));
+        EXPECT_TRUE(contains(log, "set passphrase: ********\n"));
+        EXPECT_TRUE(lacks(log, "correct horse"));
     }
 }
 
@@ -223,7 +225,7 @@ TEST_F(NetworkChooser, ChoosingTheCurrentNetworkAsksAgain) {
     setScan({{"Current Net", "WPA"}});
     ConsoleCapture console("1\nnew secret\n");
     EXPECT_EQ(choose(), state::showStatus);
-    EXPECT_NE(console.output().find(passphrasePrompt("Current Net")), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), passphrasePrompt("Current Net")));
     EXPECT_STREQ(loomSettings.passphrase, "new secret");
     EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
 }
@@ -236,27 +238,48 @@ TEST_F(NetworkChooser, PassphraseOfFortyEightCharactersAtMost) {
     EXPECT_EQ(choose(), state::showStatus);
     EXPECT_EQ(std::string(loomSettings.passphrase), longest);
     EXPECT_EQ(countOf(console.output(), "Passphrase: "), 2);
-    EXPECT_NE(console.output().find("may be at most 48 characters"), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), "may be at most 48 characters"));
 }
 
-TEST_F(NetworkChooser, RefusedPassphraseIsAskedForAgain) {
-    setScan({{"Alpha", "WPA2"}});
-    for (const char* typed : {"1\npass\"word\n", "1\npass>word\n"}) {
-        SCOPED_TRACE(typed);
+TEST_F(NetworkChooser, APassphraseTheLoomCannotUseIsAskedForAgain) {
+    struct Case {
+        const char* kind;
+        const char* typed;
+        const char* refusal; // nullptr: taken
+    };
+    const char unsafe[] = "\n\tNot changed: a value may not contain";
+    const Case cases[] = {
+        {"WPA2", "1\npass\"word\n", unsafe},
+        {"WPA2", "1\npass>word\n", unsafe},
+        {"WPA", "1\nwordy77\n", "\n\tA WPA passphrase has at least 8 characters; type it again"},
+        // The rule is WPA's alone.
+        {"WEP", "1\nwordy77\n", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        resetLoomSettings();
+        std::strcpy(loomSettings.ssid, "Current Net");
+        std::strcpy(loomSettings.encryption, "WPA");
+        std::strcpy(loomSettings.passphrase, "old secret");
+        setScan({{"Alpha", c.kind}});
         logOpen();
-        ConsoleCapture console(typed);
+        ConsoleCapture console(c.typed);
         EXPECT_EQ(choose(), state::showStatus);
         const std::string out = console.output();
         const std::string asked = listing({"Alpha"}) + passphrasePrompt("Alpha");
         ASSERT_EQ(out.rfind(asked, 0), 0u) << out;
         const std::string message = out.substr(asked.size());
-        EXPECT_EQ(message.rfind("\n\tNot changed: a value may not contain", 0), 0u) << message;
-        EXPECT_EQ(message.find("word"), std::string::npos) << message;
+        if (!c.refusal) {
+            EXPECT_STREQ(loomSettings.passphrase, "wordy77");
+            continue;
+        }
+        EXPECT_EQ(message.rfind(c.refusal, 0), 0u) << message;
+        EXPECT_TRUE(lacks(message, "word"));
         EXPECT_EQ(countOf(message, "Passphrase: "), 1) << message;
         expectWifiUnchanged();
         const std::string log = readLog();
-        EXPECT_EQ(log.find("set ssid"), std::string::npos);
-        EXPECT_EQ(log.find("word"), std::string::npos);
+        EXPECT_TRUE(lacks(log, "set ssid"));
+        EXPECT_TRUE(lacks(log, "word"));
     }
 }
 
@@ -295,12 +318,12 @@ TEST_F(NetworkChooser, ScanRepliesArrivingDuringTheWaitAreListed) {
     ASSERT_EQ(openLoom(), FT_OK);
     readerStarted = true;
 
-    ConsoleCapture console("1\nsesame\n");
+    ConsoleCapture console("1\nopen sesame\n");
     EXPECT_EQ(choose(), state::showStatus);
     EXPECT_EQ(console.output(), listing({"Alpha", "Beta Net"}) + passphrasePrompt("Alpha"));
     EXPECT_STREQ(loomSettings.ssid, "Alpha");
     EXPECT_STREQ(loomSettings.encryption, "WPA2");
-    EXPECT_STREQ(loomSettings.passphrase, "sesame");
+    EXPECT_STREQ(loomSettings.passphrase, "open sesame");
 }
 
 } // namespace

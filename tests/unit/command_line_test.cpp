@@ -10,6 +10,7 @@
 
 #include "base/version.h"
 #include "console/command_line.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -40,12 +41,12 @@ TEST_P(CommandLineParse, RunsAnswersOrRefuses) {
         parseCommandLine(c.program, static_cast<int>(argv.size()), argv.data(), c.terminal);
     ASSERT_EQ(line.status, c.status) << line.err;
     if (c.status == 0) {
-        EXPECT_NE(line.out.find(c.text), std::string::npos) << line.out;
+        EXPECT_TRUE(contains(line.out, c.text));
     }
     if (c.status == 2) {
-        EXPECT_NE(line.err.find(c.text), std::string::npos) << line.err;
+        EXPECT_TRUE(contains(line.err, c.text));
         // Every mistake is answered with the usage it broke.
-        EXPECT_NE(line.err.find(std::string("usage: ") + c.program), std::string::npos) << line.err;
+        EXPECT_TRUE(contains(line.err, std::string("usage: ") + c.program));
         EXPECT_TRUE(line.out.empty());
     }
     if (c.check)
@@ -138,7 +139,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Version", {"--version"}, 0, "shedmate "},
         Case{"CommandVersion", {"scan", "--version"}, 0, "shedmate "},
 
-        Case{"UnknownOption", {"-x"}, 2, "-x"}, Case{"FastOnlyForTheDemo", {"--fast"}, 2, "--fast"},
+        Case{"UnknownOption", {"-x"}, 2, "-x"},
+        // A mistake anywhere wins, so a typo is never silently run past.
+        Case{"MistakeWinsOverVersion", {"--version", "-x"}, 2, "-x"},
+        Case{"PositionalArgument", {"COM3"}, 2, "COM3"},
+        Case{"FastOnlyForTheDemo", {"--fast"}, 2, "--fast"},
         Case{"WaitNegative", {"--wait=-2"}, 2, "--wait"},
         Case{"WaitNoNumber", {"--wait=soon"}, 2, "soon"},
         Case{"EmptyDevice", {"--device", ""}, 2, "serial number or a path"},
@@ -170,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
              2,
              "takes no passphrase"},
         Case{"FirmwareWithoutYesOrTerminal", {"firmware", "image.bin"}, 2, "--yes"}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    caseName<Case>);
 
 struct FileCase {
     const char* name;
@@ -207,7 +212,7 @@ TEST_P(PassphraseFile, TakesTheFirstLineWithinTheRules) {
     if (ok) {
         EXPECT_EQ(passphrase, c.expected);
     } else {
-        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        EXPECT_TRUE(contains(error, c.expected));
         // Nothing of a refused passphrase is kept.
         EXPECT_TRUE(passphrase.empty());
     }
@@ -229,12 +234,12 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"EmptyFirstLine", "\nweft-and-warp\n", false, "WPA2", false, "no passphrase"},
         FileCase{"Quote", "weft\"warp\n", false, "WPA2", false, "double quote"},
         FileCase{"NulByte", std::string("weft\0warp\n", 10), false, "WPA2", false, "NUL"}),
-    [](const testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+    caseName<FileCase>);
 
 TEST(PassphraseFileMissing, SaysWhichFile) {
     std::string passphrase, error;
     EXPECT_FALSE(readPassphraseFile("no-such-file.txt", stdin, "WPA2", passphrase, error));
-    EXPECT_NE(error.find("\"no-such-file.txt\""), std::string::npos) << error;
+    EXPECT_TRUE(contains(error, "\"no-such-file.txt\""));
 }
 
 } // namespace

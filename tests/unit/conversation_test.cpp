@@ -17,68 +17,25 @@
 
 namespace {
 
-const std::string banner = "<Weftrix loom controller: LOOM-7, 4.5v2.18>";
-const std::string prompt = "<Password: LOOM-7, 4.5v2.18>";
-const std::string netReport = "<netstatus>\r\n"
-                              "<hostname=\"LOOM-7\">\r\n"
-                              "<state=\"CONNECTED\">\r\n"
-                              "<current=\"192.168.1.40\">\r\n"
-                              "<dhcp=\"DHCP_OFF\">\r\n"
-                              "<static=\"192.168.1.50\">\r\n"
-                              "<wifi=\"WIFI_ON\">\r\n"
-                              "<ready>\r\n";
-const std::string wifiReport = "<wifistatus>\r\n"
-                               "<ssid=\"ShedNet\">\r\n"
-                               "<encryption=\"WPA2\">\r\n"
-                               "</wifistatus>\r\n"
-                               "<ready>\r\n";
-const std::string menuPrompt = "'q' for quit: ";
 const std::string lostLine = "connection to the loom was lost";
 
-// Lets a failed test's run end rather than wait on the operator or the loom.
-struct RunStopper {
-    ConsolePipe& console;
-    SessionThread& run;
-    ~RunStopper() {
-        console.closeInput();
-        if (!run.join(2000)) {
-            setAppState(state::quit);
-            run.join(5000);
-        }
-    }
-};
+// The password's answer is held back: the run waits for the loom.
+std::string holdingThePassword(const std::string& line) {
+    return line == "tulip" ? "" : loginReply(line);
+}
 
 class Conversation : public ::testing::Test {
   protected:
     void SetUp() override {
         resetProgramState();
         fake::setDevices({{"FT245R USB FIFO"}});
-        // The controller wakes on the empty line and asks for the password.
-        fake::setResponder([](const std::string& line) {
-            if (line.empty())
-                fake::pushRx(banner + "\r\n" + prompt + "\r\n");
-        });
+        playLoom();
     }
     void TearDown() override { fake::setResponder(nullptr); }
 
-    // What the device has been sent once it has been quiet for a moment.
-    static std::string writtenWhenQuiet() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return fake::written();
-    }
-
-    // Plays the controller from the wake-up to the menu; each request must
-    // wait for the answer to the one before.
+    // Waits for the menu, with the controller's last "<ready>" handled.
     static void reachMenu(ConsolePipe& console) {
-        ASSERT_TRUE(fake::waitForWritten("tulip\n", 5000));
-        EXPECT_EQ(writtenWhenQuiet(), "\ntulip\n");
-        fake::pushRx("<ready>\r\n");
-        ASSERT_TRUE(fake::waitForWritten("<netstatus/>\n", 5000));
-        EXPECT_EQ(writtenWhenQuiet(), "\ntulip\n<netstatus/>\n");
-        fake::pushRx(netReport);
-        ASSERT_TRUE(fake::waitForWritten("<wifistatus/>\n", 5000));
-        fake::pushRx(wifiReport);
-        ASSERT_TRUE(console.waitForOutput(menuPrompt, 5000));
+        ASSERT_TRUE(console.waitForOutput(menuPromptEnd, 5000));
         ASSERT_TRUE(eventually([] { return clearToSend.load() == 1; }, 5000));
     }
 };
@@ -102,23 +59,24 @@ TEST_F(Conversation, LogsInShowsTheReportAndQuits) {
         EXPECT_STREQ(s.ssid, "ShedNet");
         EXPECT_STREQ(s.encryption, "WPA2");
     }
-    EXPECT_NE(console.output().find("LOOM-7 - Version: 2.18"), std::string::npos);
+    EXPECT_TRUE(contains(console.output(), "LOOM-7 - Version: 2.18"));
 
     console.type("q\n");
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 0);
     EXPECT_EQ(fake::written(), "\ntulip\n<netstatus/>\n<wifistatus/>\nclose\n");
     EXPECT_EQ(fake::closeCount(), 1);
-    EXPECT_EQ(console.output().find(lostLine), std::string::npos);
+    EXPECT_TRUE(lacks(console.output(), lostLine));
 
     std::string log = readLog();
-    EXPECT_NE(log.find("processMsg(): " + banner + "\n"), std::string::npos);
-    EXPECT_NE(log.find("processMsg(): </wifistatus>\n"), std::string::npos);
-    EXPECT_NE(log.find("read thread exiting at "), std::string::npos);
-    EXPECT_NE(log.find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(log, "processMsg(): <Weftrix loom controller: LOOM-7, 4.5v2.18>\n"));
+    EXPECT_TRUE(contains(log, "processMsg(): </wifistatus>\n"));
+    EXPECT_TRUE(contains(log, "read thread exiting at "));
+    EXPECT_TRUE(contains(log, "Shedmate exiting at "));
 }
 
 TEST_F(Conversation, ControllerClosingTheConnectionEndsTheRunCleanly) {
+    playLoom(holdingThePassword);
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
@@ -129,10 +87,11 @@ TEST_F(Conversation, ControllerClosingTheConnectionEndsTheRunCleanly) {
     EXPECT_EQ(run.exitStatus(), 0);
     EXPECT_EQ(fake::written(), "\ntulip\n");
     EXPECT_EQ(fake::closeCount(), 1);
-    EXPECT_NE(readLog().find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Shedmate exiting at "));
 }
 
 TEST_F(Conversation, UnpluggedWhileWaitingForTheLoomEndsAtOnce) {
+    playLoom(holdingThePassword);
     ConsolePipe console;
     SessionThread run;
     RunStopper stopper{console, run};
@@ -155,13 +114,13 @@ TEST_F(Conversation, UnpluggedAtTheMenuEndsAfterThePendingAnswer) {
     ASSERT_NO_FATAL_FAILURE(reachMenu(console));
 
     fake::setGetStatusResult(FT_IO_ERROR);
-    ASSERT_TRUE(eventually([] { return linkLost.load() == 1; }, 5000));
+    ASSERT_TRUE(eventually([] { return linkLost(); }, 5000));
     console.type("x\n");
     EXPECT_TRUE(console.waitForOutput(lostLine, 5000));
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 1);
     EXPECT_EQ(countOf(console.output(), lostLine), 1);
-    EXPECT_NE(readLog().find("Shedmate exiting at "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Shedmate exiting at "));
 }
 
 } // namespace
@@ -188,5 +147,5 @@ TEST_F(Conversation, InterruptBeforeTheConsoleReadStillEndsTheRun) {
     run.join();
     EXPECT_TRUE(ended);
     EXPECT_EQ(status.load(), interruptedExitStatus);
-    EXPECT_NE(readLog().find("interrupted by the operator\n"), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "interrupted by the operator\n"));
 }

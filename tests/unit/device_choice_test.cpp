@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/device_list.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -73,6 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
                    -1,
                    2,
                    false}),
-    [](const testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+    caseName<ChoiceCase>);
 
 } // namespace

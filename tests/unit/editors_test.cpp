@@ -13,36 +13,6 @@
 
 namespace {
 
-TEST(StripNewline, RemovesOnlyTrailingLineEnds) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"loom\r\n", "loom"},
-        {"loom\n\n", "loom"},
-        {"loom\n\r\r\n", "loom"},
-        {"lo\nom\n", "lo\nom"},
-        {"loom  \n", "loom  "},
-        {"  loom", "  loom"},
-        {"\r\n", ""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        char buf[32];
-        std::strcpy(buf, c.in);
-        stripNewline(buf);
-        EXPECT_STREQ(buf, c.out) << "input: " << testing::PrintToString(std::string(c.in));
-    }
-}
-
-TEST(StripNewline, NeverStepsBeforeTheStart) {
-    // A line end just before the text must survive a text made only of line ends.
-    char buf[] = "\n\n\r";
-    stripNewline(buf + 1);
-    EXPECT_EQ(buf[0], '\n');
-    EXPECT_EQ(buf[1], '\0');
-}
-
 // The two text editors differ only in their prompt, field and log line.
 struct Editor {
     const char* name;
@@ -85,7 +55,7 @@ TEST_F(FieldEditors, StoresTheTypedValue) {
         EXPECT_STREQ(e.field, "Weft 10.1.2.3");
         EXPECT_EQ(e.flag->load(), 1);
         EXPECT_EQ(appState.load(), state::showStatus);
-        EXPECT_NE(readLog().find(std::string(e.logPrefix) + "Weft 10.1.2.3\n"), std::string::npos);
+        EXPECT_TRUE(contains(readLog(), std::string(e.logPrefix) + "Weft 10.1.2.3\n"));
     }
     // Each editor marks its own field only.
     EXPECT_EQ(loomSettings.wifiChanged.load(), 0);
@@ -102,7 +72,7 @@ TEST_F(FieldEditors, EmptyLineAndSameValueStillCountAsChanges) {
             e.run();
             EXPECT_STREQ(e.field, "");
             EXPECT_EQ(e.flag->load(), 1);
-            EXPECT_NE(readLog().find(std::string(e.logPrefix) + "\n"), std::string::npos);
+            EXPECT_TRUE(contains(readLog(), std::string(e.logPrefix) + "\n"));
         }
         {
             setField(e, "same");
@@ -130,7 +100,7 @@ TEST_F(FieldEditors, ThirtyTwoCharactersAtMost) {
             e.run();
             EXPECT_EQ(std::string(e.field), full);
             EXPECT_EQ(e.flag->load(), 0);
-            EXPECT_NE(console.output().find(" may be at most 32 characters.\n"), std::string::npos);
+            EXPECT_TRUE(contains(console.output(), " may be at most 32 characters.\n"));
         }
     }
 }
@@ -152,7 +122,7 @@ TEST_F(FieldEditors, RefusesQuoteAndAngleBracket) {
             const std::string message = out.substr(std::strlen(e.prompt));
             EXPECT_EQ(message.rfind("\n\tNot changed: a value may not contain", 0), 0u) << message;
             EXPECT_EQ(countOf(message, "\n"), 2) << "one line: " << message;
-            EXPECT_EQ(readLog().find(e.logPrefix), std::string::npos);
+            EXPECT_TRUE(lacks(readLog(), e.logPrefix));
         }
     }
 }

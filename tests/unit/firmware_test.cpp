@@ -18,37 +18,35 @@
 
 namespace {
 
-struct PathCase {
-    const char* typed;
-    const char* home;
-    const char* meant;
-};
-
-class FirmwarePath : public testing::TestWithParam<PathCase> {};
-
-TEST_P(FirmwarePath, IsTakenAsTheOperatorMeantIt) {
-    const PathCase& c = GetParam();
-    EXPECT_EQ(cleanFirmwarePath(c.typed, c.home), c.meant);
+TEST(FirmwarePath, IsTakenAsTheOperatorMeantIt) {
+    struct {
+        const char* typed;
+        const char* home;
+        const char* meant;
+    } const cases[] = {
+        {"fw.bin\n", "/home/t", "fw.bin"},
+        {"fw.bin\r\n", "/home/t", "fw.bin"},
+        // The last character is a line end only when it is one.
+        {"fw.bin", "/home/t", "fw.bin"},
+        {" \t/srv/fw 2.bin  \n", "/home/t", "/srv/fw 2.bin"},
+        {"'/srv/fw 2.bin'\n", "/home/t", "/srv/fw 2.bin"},
+        {"  \"/srv/fw 2.bin\" \n", "/home/t", "/srv/fw 2.bin"},
+        // One pair only, and only a matching one.
+        {"\"'fw.bin'\"", "/home/t", "'fw.bin'"},
+        {"\"fw.bin'", "/home/t", "\"fw.bin'"},
+        {"\"", "/home/t", "\""},
+        {"~/fw.bin\n", "/home/t", "/home/t/fw.bin"},
+        {"\"~/fw.bin\"", "/home/t/", "/home/t/fw.bin"},
+        {"~", "/home/t", "/home/t"},
+        {"~/fw.bin", nullptr, "~/fw.bin"},
+        // Another user's home, or a name starting with '~', stays.
+        {"~ann/fw.bin", "/home/t", "~ann/fw.bin"},
+        {"fw~/x", "/home/t", "fw~/x"},
+        {" \n", "/home/t", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cleanFirmwarePath(c.typed, c.home), c.meant) << "typed: " << c.typed;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Firmware, FirmwarePath,
-    testing::Values(PathCase{"fw.bin\n", "/home/t", "fw.bin"},
-                    PathCase{"fw.bin\r\n", "/home/t", "fw.bin"},
-                    // The last character is a line end only when it is one.
-                    PathCase{"fw.bin", "/home/t", "fw.bin"},
-                    PathCase{" \t/srv/fw 2.bin  \n", "/home/t", "/srv/fw 2.bin"},
-                    PathCase{"'/srv/fw 2.bin'\n", "/home/t", "/srv/fw 2.bin"},
-                    PathCase{"  \"/srv/fw 2.bin\" \n", "/home/t", "/srv/fw 2.bin"},
-                    // One pair only, and only a matching one.
-                    PathCase{"\"'fw.bin'\"", "/home/t", "'fw.bin'"},
-                    PathCase{"\"fw.bin'", "/home/t", "\"fw.bin'"}, PathCase{"\"", "/home/t", "\""},
-                    PathCase{"~/fw.bin\n", "/home/t", "/home/t/fw.bin"},
-                    PathCase{"\"~/fw.bin\"", "/home/t/", "/home/t/fw.bin"},
-                    PathCase{"~", "/home/t", "/home/t"}, PathCase{"~/fw.bin", nullptr, "~/fw.bin"},
-                    // Another user's home, or a name starting with '~', stays.
-                    PathCase{"~ann/fw.bin", "/home/t", "~ann/fw.bin"},
-                    PathCase{"fw~/x", "/home/t", "fw~/x"}, PathCase{" \n", "/home/t", ""}));
 
 TEST(FirmwareProgress, ShowsPercentBytesRateAndTimeLeft) {
     EXPECT_EQ(progressText(0, 16777216, 0), "  0 %  0 of 16777216 bytes");

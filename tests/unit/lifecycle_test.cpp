@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/main_loop.h"
 #include "base/clock.h"
@@ -19,6 +20,7 @@
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/reader.h"
+#include "support/checks.h"
 #include "support/fake_driver.h"
 #include "support/session.h"
 
@@ -88,45 +90,79 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
     ASSERT_NE(exiting, std::string::npos);
     EXPECT_TRUE(startsWithCtime(log.substr(exiting + exitLine.size()))) << log;
     EXPECT_EQ(log.size(), exiting + exitLine.size() + 26) << log;
-    EXPECT_EQ(log.find("\nDev "), std::string::npos);
-    EXPECT_EQ(log.find("thread created"), std::string::npos);
+    EXPECT_TRUE(lacks(log, "\nDev "));
+    EXPECT_TRUE(lacks(log, "thread created"));
 
-    // The open is still attempted, at index 0.
+    // The open is still attempted, at index 0; a back end with no words of its
+    // own gets the bare status, with no driver's status names.
     EXPECT_EQ(fake::openedIndex(), 0);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 2 (FT_DEVICE_NOT_FOUND: "),
-              std::string::npos);
+    EXPECT_EQ(console.output(), "ERROR: FT_Open returned: 2\n");
     EXPECT_FALSE(logIsOpen());
 }
 
-TEST_F(Lifecycle, FailedOpenReportsTheDriversOwnStatus) {
+struct FailedStart {
+    const char* name;
+    FT_STATUS listStatus;
+    FT_STATUS openStatus;
+    const char* words; // the back end's reason
+    const char* console;
+    const char* logged;
+    int openedIndex; // -1: no open after a failed list
+};
+
+void PrintTo(const FailedStart& f, std::ostream* os) {
+    *os << f.name;
+}
+
+class FailedStartIsTold : public Lifecycle, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(FailedStartIsTold, OnceInTheBackEndsWords) {
+    const FailedStart& c = GetParam();
     fake::setDevices({{"FT245R USB FIFO"}});
-    fake::setOpenStatus(FT_DEVICE_NOT_OPENED);
+    fake::setCreateListStatus(c.listStatus);
+    fake::setOpenStatus(c.openStatus);
+    fake::setFailureText(c.words);
     ConsoleCapture console;
     SessionThread run;
     ASSERT_TRUE(run.join());
     EXPECT_EQ(run.exitStatus(), 1);
-
+    EXPECT_EQ(console.output(), c.console);
     std::string log = readLog();
-    EXPECT_NE(log.find("Number of devices is 1\n"), std::string::npos);
-    EXPECT_NE(log.find("FT_Open returned 3\n"), std::string::npos);
-    EXPECT_NE(log.find("openLoom failed: 3\n"), std::string::npos);
-    EXPECT_EQ(log.find("FT_Open succeeded"), std::string::npos);
-    EXPECT_NE(console.output().find("ERROR: FT_Open returned: 3 (FT_DEVICE_NOT_OPENED: "),
-              std::string::npos);
+    EXPECT_TRUE(contains(log, c.logged));
+    EXPECT_TRUE(lacks(log, "FT_Open succeeded"));
+    EXPECT_EQ(fake::openedIndex(), c.openedIndex);
     EXPECT_EQ(fake::closeCount(), 0);
 }
 
-TEST_F(Lifecycle, EachStartEmptiesTheLog) {
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, FailedStartIsTold,
+    ::testing::Values(FailedStart{"Open", FT_OK, FT_DEVICE_NOT_OPENED,
+                                  "the FIFO is busy\nClose the other program.",
+                                  "ERROR: the FIFO is busy\n\tClose the other program.\n",
+                                  "  Description=FT245R USB FIFO\n  ftHandle=0x0\n"
+                                  "FT_Open returned 3\nopenLoom failed: 3\n",
+                                  0},
+                      FailedStart{"List", FT_OTHER_ERROR, FT_OK, "cannot reach the USB bus",
+                                  "ERROR: cannot reach the USB bus\n",
+                                  "ERROR: FT_CreateDeviceInfoList returned status : 18\n"
+                                  "FT_Open returned 18\nopenLoom failed: 18\n",
+                                  -1}),
+    caseName<FailedStart>);
+
+TEST_F(Lifecycle, EachStartKeepsThePreviousLogAsLog1AndStartsAnew) {
     {
         std::ofstream stale("Shedmate.log");
         stale << "left over from an earlier run\n";
     }
     ConsoleCapture console;
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), "left over from an earlier run\n");
+    const std::string first = readLog();
     EXPECT_EQ(runShedmate(), 1);
+    EXPECT_EQ(readLog("Shedmate.log.1"), first);
 
     std::string log = readLog();
-    EXPECT_EQ(log.find("left over"), std::string::npos);
+    EXPECT_TRUE(lacks(log, "left over"));
     EXPECT_EQ(countOf(log, "Shedmate: starting at"), 1);
     EXPECT_EQ(countOf(log, "Shedmate exiting at"), 1);
     EXPECT_EQ(log.rfind("\n\nShedmate: starting at", 0), 0u);
@@ -145,7 +181,7 @@ TEST_F(Lifecycle, DeviceSearchOpensTheLastFifoOrElseIndexZero) {
     fake::setDevices({{"FT232R USB UART"}});
     ASSERT_EQ(openDevice(), FT_OK);
     EXPECT_EQ(fake::openedIndex(), 0);
-    EXPECT_NE(readLog().find("FT_Open succeeded\n"), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "FT_Open succeeded\n"));
 
     // Case matters: the text must appear as the driver spells it.
     resetProgramState();
@@ -180,7 +216,7 @@ TEST_F(Lifecycle, EveryListedDeviceIsDescribedInTheLog) {
                              "  Description=FT245R USB FIFO\n"
                              "  ftHandle=0x0\n"
                              "FT_Open succeeded\n";
-    EXPECT_NE(log.find(dev0 + dev1), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, dev0 + dev1));
     EXPECT_EQ(fake::openedIndex(), 1);
 }
 
@@ -190,8 +226,8 @@ TEST_F(Lifecycle, EnumerationFailuresAreLoggedAndTheOpenStillTried) {
     logOpen();
     ASSERT_EQ(openDevice(), FT_OK);
     std::string log = readLog();
-    EXPECT_NE(log.find("ERROR: FT_GetDeviceInfoList returned: 18\n"), std::string::npos);
-    EXPECT_EQ(log.find("\nDev "), std::string::npos);
+    EXPECT_TRUE(contains(log, "ERROR: FT_GetDeviceInfoList returned: 18\n"));
+    EXPECT_TRUE(lacks(log, "\nDev "));
     // Nothing was matched, so the first device is the one opened.
     EXPECT_EQ(fake::openedIndex(), 0);
 }
@@ -211,7 +247,7 @@ TEST_F(Lifecycle, OpenSetsTimeoutsAndLatencyAndCloseReleasesTheDeviceOnce) {
     EXPECT_EQ(fake::closeCount(), 1);
     EXPECT_EQ(ftHandle.load(), nullptr);
     // Stopping on request is not a lost link.
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 
     closeLoom();
     EXPECT_EQ(fake::closeCount(), 1);
@@ -242,11 +278,11 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
     EXPECT_EQ(ftHandle.load(), nullptr);
     // The handle is not pulled from under a thread that is still inside FT_Read.
     EXPECT_EQ(fake::closeCount(), 0);
-    EXPECT_NE(readLog().find("Server: thread terminated "), std::string::npos);
+    EXPECT_TRUE(contains(readLog(), "Server: thread terminated "));
 
     fake::blockReads(false);
     EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
 }
 
 std::mutex hungMutex;
@@ -312,5 +348,44 @@ TEST_F(Lifecycle, ProgressDotsEveryTwoSecondsAcrossTheTickWrap) {
     EXPECT_EQ(dotsAt(0x000003D1u), 4);
     EXPECT_EQ(console.output(), "....");
 }
+
+// Reasons in the order endRun hears them; the first with firstStatus.
+struct EndCase {
+    const char* name;
+    std::vector<RunEnd> calls;
+    int firstStatus;
+    RunEnd winner;
+    int status;
+    bool lost = false;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunEnding : public testing::TestWithParam<EndCase> {};
+
+TEST_P(RunEnding, TheFirstReasonWinsAndASuccessHidesNoLaterFailure) {
+    resetProgramState();
+    const EndCase& c = GetParam();
+    for (size_t i = 0; i < c.calls.size(); ++i)
+        EXPECT_EQ(endRun(c.calls[i], i == 0 ? c.firstStatus : -1), i == 0) << i;
+    EXPECT_EQ(runEnd(), c.winner);
+    EXPECT_EQ(runExitStatus(), c.status);
+    EXPECT_EQ(linkLost(), c.lost);
+}
+
+using R = RunEnd;
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, RunEnding,
+    testing::Values(
+        EndCase{"SignalWhileQuitting", {R::quit, R::interrupted}, -1, R::quit, 130},
+        EndCase{"VerdictStands", {R::quit, R::linkLost}, 3, R::quit, 3, true},
+        // A failed write, then the loom's close in the same read.
+        EndCase{"LostThenClosed", {R::linkLost, R::loomClosed}, -1, R::linkLost, 1, true},
+        // The loom hangs up after its close, or after answering ours.
+        EndCase{"ClosedThenHungUp", {R::loomClosed, R::linkLost}, -1, R::loomClosed, 0},
+        EndCase{"CloseAnsweredThenHungUp", {R::quit, R::loomClosed, R::linkLost}, -1, R::quit, 0}),
+    [](const testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -34,7 +34,9 @@ class StatusMenu : public ::testing::Test {
 
     // One menu question; the state it leaves, starting from idle as the main
     // loop hands it over.
+    // Each answer is given in a run of its own: a quit ends the one it is in.
     int ask() {
+        resetAppState();
         appState = state::idle;
         readCommand();
         return appState.load();
@@ -77,8 +79,8 @@ TEST_F(StatusMenu, FullRecordScreenAndLogLine) {
         blanks(2) + "Acquire Address (DHCP) [4]: DHCP_OFF\n" + blanks(10) +
         "Static Address [5]: 10.0.0.9\n";
     EXPECT_EQ(out, expected);
-    EXPECT_EQ(out.find("WPA2"), std::string::npos);
-    EXPECT_EQ(out.find("not-on-screen"), std::string::npos);
+    EXPECT_TRUE(lacks(out, "WPA2"));
+    EXPECT_TRUE(lacks(out, "not-on-screen"));
 
     // Every label's colon lines up in column 29.
     std::istringstream lines(out);
@@ -233,8 +235,8 @@ TEST_F(FirmwareMenu, FileNameLengthLimit) {
         ConsoleCapture console("f\n" + longest + "q2\n3\n");
         EXPECT_EQ(ask(), state::showStatus);
         EXPECT_STREQ(firmwarePath, "");
-        EXPECT_NE(console.output().find("\n\tFile name too long (at most 118 characters)\n"),
-                  std::string::npos);
+        EXPECT_TRUE(
+            contains(console.output(), "\n\tFile name too long (at most 118 characters)\n"));
         EXPECT_EQ(ask(), state::chooseNetwork);
     }
 }

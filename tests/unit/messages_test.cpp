@@ -191,13 +191,13 @@ TEST_F(Messages, ReadyEndsTheWaitOnlyOnceNetupHasLeft) {
     // "<netup/>" still queued.
     clearToSend = 0;
     setAppState(state::pleaseWait);
-    waitingForNetup = 1;
+    applyStage = ApplyStage::configSent;
     processMsg("<ready>");
     EXPECT_EQ(appState.load(), state::pleaseWait);
     EXPECT_EQ(fake::written(), "");
     EXPECT_EQ(readLog().find("clearing wait"), std::string::npos);
 
-    waitingForNetup = 0;
+    applyStage = ApplyStage::upSent;
     processMsg("<ready>");
     EXPECT_EQ(appState.load(), state::idle);
     EXPECT_EQ(fake::written(), "<netstatus/>\n");
@@ -226,10 +226,6 @@ TEST_F(Messages, OnlyTheAcknowledgementsLetTheNextMessageGo) {
         EXPECT_EQ(clearToSend.load(), 0) << ackMsg;
     }
     EXPECT_EQ(fake::written(), "m1\nm2\nm3\nm4\n");
-    // "<please wait" also lifts the hold of a pending netup.
-    waitingForNetup = 1;
-    processMsg("<please wait>");
-    EXPECT_EQ(waitingForNetup.load(), 0);
 }
 
 TEST_F(Messages, EveryMessageEndsBySendingWhatIsReady) {

@@ -127,26 +127,26 @@ TEST_F(Queue, RingKeepsOrderAcrossTheWrap) {
 
 TEST_F(Queue, NetupEntersTheWaitAsItIsWritten) {
     setAppState(state::showStatus);
-    waitingForNetup = 1;
+    applyStage = ApplyStage::queued;
     clearToSend = 0;
     int stateAtWrite = -1;
-    int waitingAtWrite = -1;
+    ApplyStage stageAtWrite = ApplyStage::none;
     // A fast controller may answer before the write returns: the state must
     // already be the wait's.
     fake::setResponder([&](const std::string& line) {
         if (line == "<netup/>") {
             stateAtWrite = appState.load();
-            waitingAtWrite = waitingForNetup.load();
+            stageAtWrite = applyStage.load();
         }
     });
     queueMsg("<netdown/>");
     queueMsg("<netup/>");
     ack();
     EXPECT_EQ(appState.load(), state::showStatus);
-    EXPECT_EQ(waitingForNetup.load(), 1);
+    EXPECT_EQ(applyStage.load(), ApplyStage::downSent);
     ack();
     EXPECT_EQ(stateAtWrite, state::pleaseWait);
-    EXPECT_EQ(waitingAtWrite, 0);
+    EXPECT_EQ(stageAtWrite, ApplyStage::upSent);
     EXPECT_EQ(appState.load(), state::pleaseWait);
 }
 
@@ -201,10 +201,10 @@ TEST_F(Queue, SentMessagesAreLoggedWithLengthAndPassphraseMasked) {
     const std::string config =
         "<wificonfig ssid=\"Shed\" passphrase=\"hunter22\" encryption=\"WPA2\"/>";
     queueMsg(config.c_str());
-    {
-        auto hold = holdSending();
-        sendMsgToLoom(3, "abcdef");
-    }
+    ack();
+    ASSERT_TRUE(reserveWire(0, nullptr));
+    sendMsgToLoom(3, "abcdef");
+    releaseWire();
     std::string log = unstamped(readLog());
     // The first msgLen bytes only, and no line end of its own after "abc".
     const std::string lines =

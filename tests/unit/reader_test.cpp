@@ -144,7 +144,7 @@ TEST_F(Reading, DeliversMessagesAndStopsOnRequest) {
     closeLoom();
     EXPECT_EQ(delivered(), (Messages{"<Weftrix loom controller: LOOM-7, 4.5v2.18>",
                                      "<Password: LOOM-7, 4.5v2.18>", "<ready>"}));
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(linkLost());
     std::string log = readLog();
     EXPECT_NE(log.find("read thread started at "), std::string::npos);
     EXPECT_NE(log.find("read thread exiting at "), std::string::npos);
@@ -177,27 +177,25 @@ TEST_F(Reading, StatusFailureEndsTheThreadAndMarksTheLinkLost) {
     start();
     fake::setGetStatusResult(FT_OTHER_ERROR);
     ASSERT_TRUE(eventually([] { return readerFinished(); }));
-    EXPECT_EQ(linkLost.load(), 1);
+    EXPECT_TRUE(linkLost());
     EXPECT_EQ(readLog().find("read thread exiting"), std::string::npos);
     closeLoom();
     EXPECT_EQ(fake::closeCount(), 1);
 }
 
-TEST_F(Reading, OnlyAnIoErrorFromReadEndsTheThread) {
+TEST_F(Reading, BytesReadWithAnyErrorButIoErrorAreUsed) {
     start();
-    // Any other read status is passed over and the bytes are read again.
     fake::setReadResult(FT_OTHER_ERROR);
     fake::pushRx("<ready>");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(readerFinished());
-    fake::setReadResult(FT_OK);
     ASSERT_TRUE(eventually([] { return deliveredCount() == 1; }));
-    EXPECT_EQ(linkLost.load(), 0);
+    EXPECT_FALSE(readerFinished());
+    EXPECT_FALSE(linkLost());
 
+    // FT_IO_ERROR: the device is gone, and the thread with it.
     fake::setReadResult(FT_IO_ERROR);
     fake::pushRx("<error>");
     ASSERT_TRUE(eventually([] { return readerFinished(); }));
-    EXPECT_EQ(linkLost.load(), 1);
+    EXPECT_TRUE(linkLost());
     EXPECT_EQ(deliveredCount(), 1u);
 }
 
@@ -206,7 +204,7 @@ TEST_F(Reading, FailedWriteEndsTheThreadThroughItsExit) {
     fake::setWriteStatus(FT_IO_ERROR);
     queueMsg("<netstatus/>");
     ASSERT_TRUE(eventually([] { return readerFinished(); }));
-    EXPECT_EQ(linkLost.load(), 1);
+    EXPECT_TRUE(linkLost());
     std::string log = readLog();
     EXPECT_LT(log.find("Server: FT_Write returned 4\n"), log.find("read thread exiting at "));
 }

@@ -246,11 +246,8 @@ VLOOM_EXPORT FT_STATUS FT_API FT_SetEventNotification(FT_HANDLE handle, DWORD ma
     Device* d = deviceOf(handle);
     if (!d)
         return FT_INVALID_HANDLE;
+    // As FTDI's: only bytes that arrive from now on are signalled.
     d->notifier().set(mask, param);
-    // Bytes that arrived before the registration must not go unnoticed.
-    DWORD waiting = 0;
-    if (d->getStatus(&waiting) == FT_OK && waiting > 0)
-        d->notifier().signal();
     return FT_OK;
 }
 

@@ -33,8 +33,11 @@
 //   'Z' zero writes number: how many of the next FT_Write calls return FT_OK
 //                   having accepted no byte.
 //   'M' max write   number: the most bytes one FT_Write accepts; 0 = no limit.
+//   'S' read status number: the status every FT_Read returns from now on,
+//                   with the bytes it read (FTDI's library may give both);
+//                   0 restores FT_OK.
 //
-// Every control frame ('U', 'F', 'Z', 'M') is answered with 'K' once it is in
+// Every control frame ('U', 'F', 'Z', 'M', 'S') is answered with 'K' once it is in
 // force, so a test knows a failure is armed before it makes the program act.
 // The test hanging up counts as an unplug.
 //
@@ -72,6 +75,7 @@ constexpr char unplug = 'U';
 constexpr char failWrites = 'F';
 constexpr char zeroWrites = 'Z';
 constexpr char maxWrite = 'M';
+constexpr char readStatus = 'S';
 } // namespace frame
 
 // Which calls an unplug makes fail.

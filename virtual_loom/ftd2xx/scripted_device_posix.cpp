@@ -62,7 +62,7 @@ class ScriptedDevice final : public Device {
         if (failing_ & script::failRead)
             return FT_IO_ERROR;
         if (chunks_.empty() || toRead == 0)
-            return FT_OK;
+            return readStatus_;
         const std::string& chunk = chunks_.front();
         size_t take = std::min<size_t>(toRead, chunk.size() - offset_);
         std::memcpy(buffer, chunk.data() + offset_, take);
@@ -73,7 +73,7 @@ class ScriptedDevice final : public Device {
             ++chunksRead_;
         }
         *returned = static_cast<DWORD>(take);
-        return FT_OK;
+        return readStatus_;
     }
 
     FT_STATUS write(const void* buffer, DWORD toWrite, DWORD* written) override {
@@ -173,6 +173,9 @@ class ScriptedDevice final : public Device {
             case frame::maxWrite:
                 maxWrite_ = value;
                 break;
+            case frame::readStatus:
+                readStatus_ = value;
+                break;
             default:
                 std::fprintf(stderr, "virtual loom: unknown frame type 0x%02x ignored\n",
                              static_cast<unsigned>(static_cast<unsigned char>(type)));
@@ -198,6 +201,7 @@ class ScriptedDevice final : public Device {
     bool drainUnreported_ = false;
     uint32_t failing_ = 0;
     FT_STATUS writeStatus_ = FT_OK;
+    FT_STATUS readStatus_ = FT_OK;
     uint32_t zeroWrites_ = 0;
     uint32_t maxWrite_;
     bool closed_ = false;

@@ -1,4 +1,4 @@
-#include "link/ft_status.h"
+#include "link/drivers/ft_status.h"
 
 const char* ftStatusName(FT_STATUS status) {
     // FTDI's numbering, in order from 0.
