@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/interrupt.h"
@@ -47,8 +48,8 @@ bool runEnding() {
 }
 
 // At least scanSettleMs, then until the controller has acknowledged the scan
-// or scanGiveUpMs have passed. False when the scan had not finished.
-bool waitForScan(uint32_t started) {
+// or giveUpMs have passed. False when the scan had not finished.
+bool waitForScan(uint32_t started, uint32_t giveUpMs) {
     for (;;) {
         uint32_t seen = stateGeneration();
         showLoomErrors();
@@ -58,15 +59,17 @@ bool waitForScan(uint32_t started) {
             return finished;
         if (finished && waited >= static_cast<uint32_t>(scanSettleMs))
             return true;
-        if (waited >= static_cast<uint32_t>(scanGiveUpMs))
+        if (waited >= giveUpMs)
             return finished;
         waitForStateChange(seen, scanPollMs);
     }
 }
 
-// Asks until a passphrase the loom can take is typed; an empty line or end of
-// input gives up. No part of a refused passphrase is shown or logged.
-bool askPassphrase(Line& passphrase, const char* kind) {
+} // namespace
+
+bool askNetworkPassphrase(const char* ssid, const char* kind, Line& passphrase) {
+    conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
+             consoleSafe(ssid).c_str());
     // Asked again, the prompt follows the line that said why.
     for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
         conPrint("%s", prompt);
@@ -96,48 +99,54 @@ bool askPassphrase(Line& passphrase, const char* kind) {
     }
 }
 
-void choose(const NetInfo& entry) {
+void takeNetwork(const char* ssid, const char* encryption, const char* passphrase) {
     LoomSettings& s = loomSettings;
-    if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
-        {
-            std::lock_guard<std::mutex> lock(settingsMutex);
-            copyField(s.ssid, entry.ssid);
-            s.wifiConfigChanged = 1;
-        }
-        logPrint("set ssid: %s\n", entry.ssid);
-        return;
-    }
-
-    conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
-             consoleSafe(entry.ssid).c_str());
-    Line passphrase;
-    if (!askPassphrase(passphrase, entry.encrypt)) {
-        wipeLine(passphrase);
-        return;
-    }
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
-        copyField(s.ssid, entry.ssid);
+        copyField(s.ssid, ssid);
         s.wifiConfigChanged = 1;
-        copyField(s.encryption, entry.encrypt);
-        copyField(s.passphrase, passphrase.text);
+        if (encryption)
+            copyField(s.encryption, encryption);
+        if (passphrase)
+            copyField(s.passphrase, passphrase);
     }
-    wipeLine(passphrase);
-    logPrint("set ssid: %s\n", entry.ssid);
-    // An empty answer cancelled above, so there always is a passphrase to mask.
-    logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
-             passphraseMask.data());
+    logPrint("set ssid: %s\n", ssid);
+    if (passphrase && *passphrase)
+        logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
+                 passphraseMask.data());
 }
 
-} // namespace
-
-void chooseNetwork() {
+bool scanNetworks(uint32_t giveUpMs) {
     uint32_t started = tickCount();
     conPrint("\tScanning for networks\u2026\n");
     conFlush();
     operatorWaits();
     queueMsg("<wifiscan/>");
-    bool finished = waitForScan(started);
+    return waitForScan(started, giveUpMs);
+}
+
+std::vector<NetInfo> scannedNetworks() {
+    ScanList list = snapshotScan();
+    return std::vector<NetInfo>(list.entries, list.entries + list.count);
+}
+
+namespace {
+
+void choose(const NetInfo& entry) {
+    if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
+        takeNetwork(entry.ssid, nullptr, nullptr);
+        return;
+    }
+    Line passphrase;
+    if (askNetworkPassphrase(entry.ssid, entry.encrypt, passphrase))
+        takeNetwork(entry.ssid, entry.encrypt, passphrase.text);
+    wipeLine(passphrase);
+}
+
+} // namespace
+
+void chooseNetwork() {
+    bool finished = scanNetworks(static_cast<uint32_t>(scanGiveUpMs));
     // The main loop acts on whatever ends the run.
     if (runEnding())
         return;

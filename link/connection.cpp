@@ -25,6 +25,7 @@ namespace {
 
 std::thread readerThread;
 std::atomic<bool> abandoned{false};
+ListedDevice opened; // main thread
 
 // How long FT_Close may take before it is left to the end of the process.
 constexpr int closeBoundMs = 1000;
@@ -137,6 +138,7 @@ void tellNotFound(const DeviceChoice& choice, const std::vector<ListedDevice>& l
 
 FT_STATUS openDevice(const DeviceChoice& choice) {
     const Driver& d = driver();
+    opened = ListedDevice{};
     std::vector<ListedDevice> list;
     ChosenDevice chosen;
     FT_STATUS status = lookForDevice(choice, list, chosen);
@@ -166,7 +168,9 @@ FT_STATUS openDevice(const DeviceChoice& choice) {
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
-        sayWhichDevice(chosen.index >= 0 ? &list[static_cast<size_t>(index)] : nullptr);
+        if (chosen.index >= 0)
+            opened = list[static_cast<size_t>(index)];
+        sayWhichDevice(chosen.index >= 0 ? &opened : nullptr);
     }
     return status;
 }
@@ -218,6 +222,10 @@ void closeLoom() {
                       "the process\n",
                       closeBoundMs);
     }
+}
+
+const ListedDevice& openedDevice() {
+    return opened;
 }
 
 bool readerAbandoned() {

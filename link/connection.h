@@ -14,6 +14,10 @@
 // on the console once, in the back end's words. Main thread.
 FT_STATUS openDevice(const DeviceChoice& choice = {});
 
+// The device the last openDevice opened, as the device list gave it; empty
+// fields when none was opened or it was not listed. Main thread.
+const ListedDevice& openedDevice();
+
 // Opens the device, sets its time-outs and starts the receiving thread.
 // Returns 0, or the failed open's status (or FT_INSUFFICIENT_RESOURCES when the
 // thread cannot be started). Main thread, once.
