@@ -7,6 +7,7 @@
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "base/text.h"
+#include "console/command_run.h"
 #include "console/results.h"
 #include "link/connection.h"
 #include "link/device_list.h"
@@ -49,8 +50,7 @@ int runInvocation(const Invocation& invocation, DriverChoice chooseDriver) {
     setConsoleStreams(stdin, stderr);
     if (invocation.command == Command::list)
         return runList(invocation, chooseDriver);
-    conPrint("shedmate %s: this command is not available in this build yet.\n",
-             commandName(invocation.command));
-    conFlush();
-    return 1;
+    if (int status = prepareCommand(invocation); status >= 0)
+        return status;
+    return runShedmate(chooseDriver, &invocation);
 }

@@ -1,6 +1,7 @@
 // What a command line asks for: the interactive run, or one command. The list
 // command is whole here: it opens no device and writes no log, so it may run
-// beside another Shedmate in the same folder.
+// beside another Shedmate in the same folder. The others are runs of the
+// interactive program's own (console/command_run.h does their work at the menu).
 #pragma once
 
 #include "app/main_loop.h"

@@ -1,6 +1,7 @@
 // shedmate-demo: the program against the virtual loom, so every menu entry and
 // every command can be tried with no loom attached.
 #include "app/commands.h"
+#include "base/arguments.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "console/command_line.h"
@@ -18,7 +19,9 @@ const Driver* demoDriver() {
 } // namespace
 
 int main(int argc, char** argv) {
-    CommandLine line = parseCommandLine("shedmate-demo", argc, argv, conInIsTerminal());
+    Arguments args(argc, argv);
+    CommandLine line =
+        parseCommandLine("shedmate-demo", args.count(), args.values(), conInIsTerminal());
     if (line.status >= 0)
         return answerCommandLine(line);
     if (line.invocation.fast)

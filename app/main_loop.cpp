@@ -11,8 +11,10 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "base/version.h"
 #include "console/chooser.h"
+#include "console/command_run.h"
 #include "console/editors.h"
 #include "console/input.h"
 #include "console/menu.h"
@@ -210,6 +212,12 @@ void runState(int s) {
         startUp();
         break;
     case state::showStatus:
+        // A command does its work where the operator would be shown the menu.
+        if (commandRunning()) {
+            setAppState(state::idle);
+            commandAtMenu();
+            break;
+        }
         displayStatus();
         setAppState(state::idle);
         readCommand();
@@ -242,7 +250,7 @@ void runState(int s) {
         // Back to the menu: idle would leave the operator with no prompt and
         // nothing on the way to bring one. An upload that ended the run has
         // set what comes next.
-        if (sendFirmware())
+        if (sendFirmware(commandAnswerWaitMs()))
             setAppState(state::showStatus);
         break;
     case state::quit:
@@ -303,6 +311,8 @@ void startUp() {
     }
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
     logPrintFlush("Shedmate version %s\n", shedmateVersion());
+    if (commandRunning())
+        logPrintFlush("command: %s\n", consoleSafe(commandLine->typed).c_str());
     createMsgQueue();
     setMessageHandler(processMsg);
     if (driverChoice)
@@ -311,10 +321,13 @@ void startUp() {
     FT_STATUS status = openLoom(commandLine ? commandLine->device : DeviceChoice{});
     if (status != FT_OK) {
         logPrintFlush("openLoom failed: %d\n", static_cast<int>(status));
+        // A Ctrl-C that stopped the wait for the device ends the run as a signal does.
+        takeInterrupt();
         endRun(RunEnd::startFailed);
         setAppState(state::exit);
         return;
     }
+    armCommandDeadline();
     setAppState(state::idle);
     queueMsg("\n");
 }
@@ -346,6 +359,7 @@ int runShedmate(DriverChoice chooseDriver, const Invocation* invocation) {
     resetRunState();
     driverChoice = chooseDriver;
     commandLine = invocation;
+    beginCommand(invocation);
     setAppState(state::startUp);
     runActive = 1;
 
@@ -365,6 +379,8 @@ int runShedmate(DriverChoice chooseDriver, const Invocation* invocation) {
         if (waitingForLoom || s == state::startUp || s == state::firmware)
             operatorWaits();
         watchSilence(waitingForLoom);
+        if (waitingForLoom && commandRunning())
+            commandTick();
         if (waitingForLoom) {
             int waitMs = idleWaitMs(s);
             if (waitMs < 0 || waitMs > interruptPollMs)
@@ -375,6 +391,7 @@ int runShedmate(DriverChoice chooseDriver, const Invocation* invocation) {
         }
     }
     runActive = 0;
+    endCommand();
     return runExitStatus();
 }
 

@@ -101,7 +101,18 @@ constexpr char setFields[] =
     "double quote (\") or '>'. on, off and the kinds may be written in any case. The\n"
     "passphrase of an encrypted network comes from --passphrase-file or, on a\n"
     "terminal, from a prompt that does not show it; never from the command line. A\n"
-    "passphrase is at most 48 bytes, and for WPA or WPA2 at least 8.\n";
+    "passphrase is at most 48 bytes, and for WPA or WPA2 at least 8.\n"
+    "\n"
+    "network= scans first and takes the kind from the entry whose name matches byte\n"
+    "for byte; when none does and no encryption= is given, set lists what the scan\n"
+    "found and ends with status 3. An open network is joined with no passphrase.\n"
+    "After the read-back set prints \"Applied.\" or the \"Not applied:\" line, and the\n"
+    "loom's refusals; with --json: applied, notApplied, refusals and settings.\n";
+
+constexpr char firmwareFooter[] =
+    "The progress and the outcome go to standard error; the exit status tells the\n"
+    "outcome: 0 acknowledged, 3 refused, 4 no answer, 2 a file that cannot be sent\n"
+    "(checked before any device is opened) or an image not confirmed.\n";
 
 constexpr char exitStatuses[] =
     "Exit status: 0 done; 1 no loom, the chosen device absent, the link lost, or\n"
@@ -198,6 +209,7 @@ struct Parser {
         firmware->add_flag("--yes", inv.yes, "send without asking (needed without a terminal)");
         timeout(*firmware);
         common(*firmware);
+        firmware->footer(firmwareFooter);
     }
 
     std::string description() const {
@@ -255,7 +267,8 @@ struct Parser {
 
     void timeout(CLI::App& a) {
         named(a.add_option("--timeout", inv.timeoutSeconds,
-                           "the longest wait for the loom's answer, in seconds (default 60)")
+                           "the longest wait for each answer of the loom, in seconds "
+                           "(default 60); past it the command ends with status 4")
                   ->check(CLI::Range(1, 86400)),
               "--timeout SECONDS");
     }
@@ -481,6 +494,17 @@ CommandLine parseCommandLine(const char* program, int argc, const char* const* a
     if (inv.command == Command::firmware && !inv.yes && !inputIsTerminal)
         return mistake(p, p.current(),
                        "with no terminal to ask on, --yes is needed to send the image");
+    if (inv.command == Command::set && inv.set.encryption && *inv.set.encryption != "NONE" &&
+        inv.set.passphraseFile.empty() && !inputIsTerminal)
+        return mistake(p, p.current(),
+                       "with no terminal to ask on, an encrypted network needs --passphrase-file "
+                       "FILE (- for standard input)");
+    inv.typed = program;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+        inv.typed += quote ? " '" + std::string(arg) + "'" : " " + std::string(arg);
+    }
     CommandLine line;
     line.invocation = std::move(inv);
     return line;

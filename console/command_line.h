@@ -43,6 +43,9 @@ struct Invocation {
     std::string firmwareFile;
     bool yes = false;  // firmware: send without asking
     bool fast = false; // shedmate-demo: the virtual loom answers at once
+    // The command line as typed, for the log: the program and its arguments,
+    // one quoted when it holds a blank. It never holds a secret.
+    std::string typed;
 };
 
 struct CommandLine {

@@ -174,7 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
              {"set", "network=Hall", "encryption=none", "--passphrase-file", "p.txt"},
              2,
              "takes no passphrase"},
-        Case{"FirmwareWithoutYesOrTerminal", {"firmware", "image.bin"}, 2, "--yes"}),
+        Case{"FirmwareWithoutYesOrTerminal", {"firmware", "image.bin"}, 2, "--yes"},
+        Case{"EncryptedWithoutPassphraseOrTerminal",
+             {"set", "network=Hidden", "encryption=WPA2"},
+             2,
+             "needs --passphrase-file"}),
     caseName<Case>);
 
 struct FileCase {
