@@ -2,7 +2,7 @@
 # CI leg for the packages: cpack builds the Debian package from build/ and the
 # Windows zip from build-windows/ (both built before); the .deb is installed
 # with dpkg -i, and the installed programs are run from their installed paths
-# (shedmate --version, a scripted shedmate-demo --fast session); --help, the
+# (shedmate --version, a scripted shedmate-demo --fast session and a command); --help, the
 # man page and the README are compared; the zip must
 # hold the two programs and the README, and no ftd2xx.dll. The package is
 # removed again at the end.
@@ -74,7 +74,10 @@ echo "--help, man page and README: $(wc -l <<<"$names") names agree"
 grep -q "LOOM-9" "$work/console.txt" || fail "the renamed loom is not shown"
 grep -q "Shedmate version" "$work/Shedmate.log" || fail "no version in the log"
 grep -q "Shedmate exiting at" "$work/Shedmate.log" || fail "the session did not end cleanly"
-echo "installed shedmate-demo: scripted session passed"
+(cd "$work" && timeout 60 /usr/bin/shedmate-demo --fast show --json >show.json 2>/dev/null) ||
+    fail "the installed shedmate-demo show ended with status $?"
+grep -q '"name": "LOOM-7"' "$work/show.json" || fail "show --json printed no loom name"
+echo "installed shedmate-demo: scripted session and a command passed"
 
 echo "== Windows zip =="
 rm -f "$build_windows"/shedmate-*.zip
