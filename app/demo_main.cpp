@@ -1,6 +1,7 @@
-// shedmate-demo: the program against the virtual loom, so every menu entry can
-// be tried with no loom attached.
-#include "app/main_loop.h"
+// shedmate-demo: the program against the virtual loom, so every menu entry and
+// every command can be tried with no loom attached.
+#include "app/commands.h"
+#include "base/arguments.h"
 #include "base/interrupt.h"
 #include "base/io.h"
 #include "console/command_line.h"
@@ -18,15 +19,16 @@ const Driver* demoDriver() {
 } // namespace
 
 int main(int argc, char** argv) {
-    CommandLine line = parseCommandLine("shedmate-demo", argc, argv);
-    int answered = answerCommandLine("shedmate-demo", line);
-    if (answered >= 0)
-        return answered;
-    if (line.fast)
+    Arguments args(argc, argv);
+    CommandLine line =
+        parseCommandLine("shedmate-demo", args.count(), args.values(), conInIsTerminal());
+    if (line.status >= 0)
+        return answerCommandLine(line);
+    if (line.invocation.fast)
         timing = {};
     installInterruptHandlers();
     useUtf8Console();
-    int status = runShedmate(demoDriver);
+    int status = runInvocation(line.invocation, demoDriver);
     // The run is over: a console window closed from here on need not wait for it.
     runFinished();
     holdConsoleWindow();

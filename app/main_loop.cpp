@@ -11,8 +11,10 @@
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "base/version.h"
 #include "console/chooser.h"
+#include "console/command_run.h"
 #include "console/editors.h"
 #include "console/input.h"
 #include "console/menu.h"
@@ -31,6 +33,7 @@ uint32_t lastDotTick = 0;
 namespace {
 
 DriverChoice driverChoice = nullptr;
+const Invocation* commandLine = nullptr;
 
 constexpr uint32_t dotIntervalMs = 2000;
 
@@ -209,6 +212,12 @@ void runState(int s) {
         startUp();
         break;
     case state::showStatus:
+        // A command does its work where the operator would be shown the menu.
+        if (commandRunning()) {
+            setAppState(state::idle);
+            commandAtMenu();
+            break;
+        }
         displayStatus();
         setAppState(state::idle);
         readCommand();
@@ -241,7 +250,7 @@ void runState(int s) {
         // Back to the menu: idle would leave the operator with no prompt and
         // nothing on the way to bring one. An upload that ended the run has
         // set what comes next.
-        if (sendFirmware())
+        if (sendFirmware(commandAnswerWaitMs()))
             setAppState(state::showStatus);
         break;
     case state::quit:
@@ -302,18 +311,23 @@ void startUp() {
     }
     logPrintFlush("\n\nShedmate: starting at %s\n", nowText());
     logPrintFlush("Shedmate version %s\n", shedmateVersion());
+    if (commandRunning())
+        logPrintFlush("command: %s\n", consoleSafe(commandLine->typed).c_str());
     createMsgQueue();
     setMessageHandler(processMsg);
     if (driverChoice)
         installDriver(driverChoice());
 
-    FT_STATUS status = openLoom();
+    FT_STATUS status = openLoom(commandLine ? commandLine->device : DeviceChoice{});
     if (status != FT_OK) {
         logPrintFlush("openLoom failed: %d\n", static_cast<int>(status));
+        // A Ctrl-C that stopped the wait for the device ends the run as a signal does.
+        takeInterrupt();
         endRun(RunEnd::startFailed);
         setAppState(state::exit);
         return;
     }
+    armCommandDeadline();
     setAppState(state::idle);
     queueMsg("\n");
 }
@@ -339,11 +353,13 @@ void resetRunState() {
     resetMainLoop();
 }
 
-int runShedmate(DriverChoice chooseDriver) {
+int runShedmate(DriverChoice chooseDriver, const Invocation* invocation) {
     // An interrupt that came before the run is not forgotten: it ends the run
     // as soon as it starts.
     resetRunState();
     driverChoice = chooseDriver;
+    commandLine = invocation;
+    beginCommand(invocation);
     setAppState(state::startUp);
     runActive = 1;
 
@@ -363,6 +379,8 @@ int runShedmate(DriverChoice chooseDriver) {
         if (waitingForLoom || s == state::startUp || s == state::firmware)
             operatorWaits();
         watchSilence(waitingForLoom);
+        if (waitingForLoom && commandRunning())
+            commandTick();
         if (waitingForLoom) {
             int waitMs = idleWaitMs(s);
             if (waitMs < 0 || waitMs > interruptPollMs)
@@ -373,6 +391,7 @@ int runShedmate(DriverChoice chooseDriver) {
         }
     }
     runActive = 0;
+    endCommand();
     return runExitStatus();
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "console/command_line.h"
 #include "link/driver.h"
 
 // Tick of the last progress dot; 0 at start, so the first wait prints one at once.
@@ -13,9 +14,10 @@ extern uint32_t lastDotTick;
 // when the device could not be opened, the connection was lost or another run
 // holds the folder's log, 128 + the signal after an interrupt. Main thread.
 // chooseDriver, when given, picks the back end once the log is open; without
-// it the driver installed before stays.
+// it the driver installed before stays. invocation, when given, is what the
+// command line asked for (the device to open); it outlives the run.
 using DriverChoice = const Driver* (*)();
-int runShedmate(DriverChoice chooseDriver = nullptr);
+int runShedmate(DriverChoice chooseDriver = nullptr, const Invocation* invocation = nullptr);
 
 // Everything a run keeps process-wide, put back as a run starts: each module
 // that owns such state has its reset beside it, and a new one is added here.

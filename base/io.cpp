@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/typeahead.h"
+
 namespace {
 std::FILE* inStream = nullptr;
 std::FILE* outStream = nullptr;
@@ -72,4 +74,8 @@ void conFlush() {
         return;
     std::fflush(conOut());
     checkOutput();
+}
+
+bool conInIsTerminal() {
+    return inputIsTerminal(conIn());
 }

@@ -28,6 +28,9 @@ bool conWrite(const char* text, size_t len);
 // True when the console output is a terminal, where a line can be rewritten in place.
 bool conIsTerminal();
 
+// True when the console input is a terminal: someone there can be asked.
+bool conInIsTerminal();
+
 // Makes the console show UTF-8 text (network names, "…") as it is: on Windows
 // it switches the console's output code page to UTF-8; elsewhere nothing. At start.
 void useUtf8Console();

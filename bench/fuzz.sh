@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-scripts/ensure-tools.sh clang libclang-rt-14-dev cmake make
+scripts/ensure-tools.sh clang libclang-rt-14-dev cmake make libcli11-dev nlohmann-json3-dev
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 mkdir -p build-fuzz/findings

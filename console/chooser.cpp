@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/interrupt.h"
@@ -12,16 +13,13 @@
 #include "console/input.h"
 #include "console/notices.h"
 #include "link/queue.h"
+#include "protocol/limits.h"
 #include "protocol/settings.h"
 
 int scanSettleMs = 500;
 int scanGiveUpMs = 10000;
 
 namespace {
-
-constexpr size_t passphraseChars = 48;
-// WPA and WPA2 take 8 to 63 characters (IEEE 802.11i); the loom holds 48.
-constexpr size_t wpaPassphraseMinChars = 8;
 
 // A Ctrl-C during the scan wait is noticed within this time.
 constexpr int scanPollMs = 20;
@@ -50,8 +48,8 @@ bool runEnding() {
 }
 
 // At least scanSettleMs, then until the controller has acknowledged the scan
-// or scanGiveUpMs have passed. False when the scan had not finished.
-bool waitForScan(uint32_t started) {
+// or giveUpMs have passed. False when the scan had not finished.
+bool waitForScan(uint32_t started, uint32_t giveUpMs) {
     for (;;) {
         uint32_t seen = stateGeneration();
         showLoomErrors();
@@ -61,16 +59,17 @@ bool waitForScan(uint32_t started) {
             return finished;
         if (finished && waited >= static_cast<uint32_t>(scanSettleMs))
             return true;
-        if (waited >= static_cast<uint32_t>(scanGiveUpMs))
+        if (waited >= giveUpMs)
             return finished;
         waitForStateChange(seen, scanPollMs);
     }
 }
 
-// Asks until a passphrase the loom can take is typed; an empty line or end of
-// input gives up. No part of a refused passphrase is shown or logged.
-bool askPassphrase(Line& passphrase, const char* kind) {
-    bool wpa = std::strncmp(kind, "WPA", 3) == 0;
+} // namespace
+
+bool askNetworkPassphrase(const char* ssid, const char* kind, Line& passphrase) {
+    conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
+             consoleSafe(ssid).c_str());
     // Asked again, the prompt follows the line that said why.
     for (const char* prompt = "\n\tPassphrase: ";; prompt = "\tPassphrase: ") {
         conPrint("%s", prompt);
@@ -82,15 +81,16 @@ bool askPassphrase(Line& passphrase, const char* kind) {
             conPrint("\n\tNo passphrase: the network is not changed.\n");
             return false;
         }
-        if (passphrase.len > passphraseChars) {
+        ValueProblem problem = passphraseProblem({passphrase.text, passphrase.len}, kind);
+        if (problem == ValueProblem::tooLong) {
             conPrint("\n\tA passphrase may be at most %d characters; type it again, or press "
                      "Enter to cancel.\n",
-                     static_cast<int>(passphraseChars));
-        } else if (wpa && passphrase.len < wpaPassphraseMinChars) {
+                     static_cast<int>(maxPassphraseBytes));
+        } else if (problem == ValueProblem::tooShort) {
             conPrint("\n\tA WPA passphrase has at least %d characters; type it again, or press "
                      "Enter to cancel.\n",
-                     static_cast<int>(wpaPassphraseMinChars));
-        } else if (unsafeForLoom(passphrase.text)) {
+                     static_cast<int>(minWpaPassphraseBytes));
+        } else if (problem == ValueProblem::unsafe) {
             reportUnsafeValue();
         } else {
             return true;
@@ -99,48 +99,54 @@ bool askPassphrase(Line& passphrase, const char* kind) {
     }
 }
 
-void choose(const NetInfo& entry) {
+void takeNetwork(const char* ssid, const char* encryption, const char* passphrase) {
     LoomSettings& s = loomSettings;
-    if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
-        {
-            std::lock_guard<std::mutex> lock(settingsMutex);
-            copyField(s.ssid, entry.ssid);
-            s.wifiConfigChanged = 1;
-        }
-        logPrint("set ssid: %s\n", entry.ssid);
-        return;
-    }
-
-    conPrint("\n\tThe network you have chosen (%s) requires a passphrase",
-             consoleSafe(entry.ssid).c_str());
-    Line passphrase;
-    if (!askPassphrase(passphrase, entry.encrypt)) {
-        wipeLine(passphrase);
-        return;
-    }
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
-        copyField(s.ssid, entry.ssid);
+        copyField(s.ssid, ssid);
         s.wifiConfigChanged = 1;
-        copyField(s.encryption, entry.encrypt);
-        copyField(s.passphrase, passphrase.text);
+        if (encryption)
+            copyField(s.encryption, encryption);
+        if (passphrase)
+            copyField(s.passphrase, passphrase);
     }
-    wipeLine(passphrase);
-    logPrint("set ssid: %s\n", entry.ssid);
-    // An empty answer cancelled above, so there always is a passphrase to mask.
-    logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
-             passphraseMask.data());
+    logPrint("set ssid: %s\n", ssid);
+    if (passphrase && *passphrase)
+        logPrint("set passphrase: %.*s\n", static_cast<int>(passphraseMask.size()),
+                 passphraseMask.data());
 }
 
-} // namespace
-
-void chooseNetwork() {
+bool scanNetworks(uint32_t giveUpMs) {
     uint32_t started = tickCount();
     conPrint("\tScanning for networks\u2026\n");
     conFlush();
     operatorWaits();
     queueMsg("<wifiscan/>");
-    bool finished = waitForScan(started);
+    return waitForScan(started, giveUpMs);
+}
+
+std::vector<NetInfo> scannedNetworks() {
+    ScanList list = snapshotScan();
+    return std::vector<NetInfo>(list.entries, list.entries + list.count);
+}
+
+namespace {
+
+void choose(const NetInfo& entry) {
+    if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
+        takeNetwork(entry.ssid, nullptr, nullptr);
+        return;
+    }
+    Line passphrase;
+    if (askNetworkPassphrase(entry.ssid, entry.encrypt, passphrase))
+        takeNetwork(entry.ssid, entry.encrypt, passphrase.text);
+    wipeLine(passphrase);
+}
+
+} // namespace
+
+void chooseNetwork() {
+    bool finished = scanNetworks(static_cast<uint32_t>(scanGiveUpMs));
     // The main loop acts on whatever ends the run.
     if (runEnding())
         return;

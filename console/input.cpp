@@ -120,10 +120,6 @@ void logInputEnded(const char* where) {
         logPrint("%s: end of input, quitting\n", where);
 }
 
-bool unsafeForLoom(const char* text) {
-    return std::strpbrk(text, "\">") != nullptr;
-}
-
 void reportUnsafeValue() {
     conPrint("\n\tNot changed: a value may not contain a double quote (\") or '>'.\n");
 }

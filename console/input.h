@@ -40,10 +40,6 @@ void discardTypeAhead();
 // Overwrites a line that held a secret.
 void wipeLine(Line& line);
 
-// True when text holds a character the loom's messages cannot carry (a double
-// quote ends an attribute, ">" ends a message). Such a value is refused.
-bool unsafeForLoom(const char* text);
-
 // Logs why a dialog quits when its read failed: end of input, unless an
 // interrupt cut the read short (the main loop logs that itself).
 void logInputEnded(const char* where);
@@ -55,5 +51,5 @@ int answerNumber(const char* text);
 // "Command not understood: " with the answer and its line end, made safe to print.
 void reportNotUnderstood(const Line& answer);
 
-// Prints the one-line refusal for a value unsafeForLoom rejected.
+// Prints the one-line refusal for a value unsafeForLoom (protocol/limits.h) rejected.
 void reportUnsafeValue();

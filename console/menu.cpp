@@ -44,28 +44,17 @@ StatusView snapshot() {
 }
 
 // The image is read before the operator is asked, so what is confirmed is what
-// goes. Only "y" or "yes" sends it.
+// goes.
 void confirmFirmware() {
     if (!loadFirmware()) {
         setAppState(state::showStatus);
         return;
     }
-    char loomName[sizeof LoomSettings::hostname];
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex);
-        std::memcpy(loomName, loomSettings.hostname, sizeof loomName);
-    }
-    conPrint("\n\tSend %s (%zu bytes) to the loom %s? Type y to send: ", firmwareFile().c_str(),
-             firmwareSize(), loomName);
-    Line answer;
-    bool answered = readAnswer(answer);
-    if (answered && answeredYes(answer)) {
+    bool answered;
+    if (firmwareConfirmed(answered)) {
         setAppState(state::firmware);
         return;
     }
-    dropFirmware();
-    conPrint("\n\tFirmware not sent.\n");
-    logPrint("sendFirmware(): not sent: not confirmed\n");
     // End of input quits, as at every prompt.
     setAppState(answered ? state::showStatus : state::quit);
 }
@@ -97,6 +86,24 @@ void askFirmwarePath() {
 }
 
 } // namespace
+
+bool firmwareConfirmed(bool& answered) {
+    char loomName[sizeof LoomSettings::hostname];
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::memcpy(loomName, loomSettings.hostname, sizeof loomName);
+    }
+    conPrint("\n\tSend %s (%zu bytes) to the loom %s? Type y to send: ", firmwareFile().c_str(),
+             firmwareSize(), consoleSafe(loomName).c_str());
+    Line answer;
+    answered = readAnswer(answer);
+    if (answered && answeredYes(answer))
+        return true;
+    dropFirmware();
+    conPrint("\n\tFirmware not sent.\n");
+    logPrint("sendFirmware(): not sent: not confirmed\n");
+    return false;
+}
 
 void displayStatus() {
     StatusView v = snapshot();

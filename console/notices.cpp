@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/io.h"
 #include "base/log.h"
@@ -62,6 +63,10 @@ const char* reportedValue(SentField field) {
     return "";
 }
 
+// The refusals shown, for a command's result; bounded as the loom's list is.
+constexpr size_t maxShownRefusals = 16;
+std::vector<std::string> shownRefusals; // main thread
+
 } // namespace
 
 void showLoomErrors() {
@@ -72,36 +77,51 @@ void showLoomErrors() {
         else
             conPrint("\n\tThe loom refused: %s\n", reason.c_str());
         conFlush();
+        if (shownRefusals.size() < maxShownRefusals)
+            shownRefusals.push_back(reason);
     }
+}
+
+std::vector<std::string> takeShownRefusals() {
+    std::vector<std::string> taken;
+    taken.swap(shownRefusals);
+    return taken;
+}
+
+std::vector<NotTakenChange> notTaken(const ApplyRecord& sent) {
+    std::vector<NotTakenChange> changes;
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    for (int i = 0; i < sent.count; ++i) {
+        const ApplyRecord::Change& change = sent.changes[i];
+        const char* now = reportedValue(change.field);
+        if (std::strcmp(now, change.value) != 0)
+            changes.push_back({change.field, change.value, now});
+    }
+    return changes;
+}
+
+std::string applyOutcomeLine(const std::vector<NotTakenChange>& changes) {
+    if (changes.empty())
+        return "Applied.";
+    std::string line = "Not applied:";
+    for (const NotTakenChange& change : changes) {
+        line += &change == &changes.front() ? " " : "; ";
+        line += labelOf(change.field);
+        if (change.reported.empty())
+            line += " (the loom reports nothing)";
+        else
+            line += " (the loom reports \"" + consoleSafe(change.reported) + "\")";
+    }
+    return line + ".";
 }
 
 void showApplyOutcome() {
     ApplyRecord sent;
     if (!takeAppliedChanges(sent))
         return;
-    std::string notTaken;
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex);
-        for (int i = 0; i < sent.count; ++i) {
-            const ApplyRecord::Change& change = sent.changes[i];
-            const char* now = reportedValue(change.field);
-            if (std::strcmp(now, change.value) == 0)
-                continue;
-            notTaken += notTaken.empty() ? " " : "; ";
-            notTaken += labelOf(change.field);
-            if (now[0] == '\0')
-                notTaken += " (the loom reports nothing)";
-            else
-                notTaken += " (the loom reports \"" + consoleSafe(now) + "\")";
-        }
-    }
-    if (notTaken.empty()) {
-        conPrint("\n\tApplied.\n");
-        logPrint("Applied.\n");
-    } else {
-        conPrint("\n\tNot applied:%s.\n", notTaken.c_str());
-        logPrint("Not applied:%s.\n", notTaken.c_str());
-    }
+    std::string line = applyOutcomeLine(notTaken(sent));
+    conPrint("\n\t%s\n", line.c_str());
+    logPrint("%s\n", line.c_str());
 }
 
 std::string pendingChanges() {

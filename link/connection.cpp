@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/interrupt.h"
 #include "base/io.h"
 #include "base/log.h"
 #include "base/state.h"
 #include "base/text.h"
+#include "link/device_list.h"
 #include "link/driver.h"
 #include "link/reader.h"
 
@@ -23,8 +25,7 @@ namespace {
 
 std::thread readerThread;
 std::atomic<bool> abandoned{false};
-
-constexpr char loomDescription[] = "FT245R USB FIFO";
+ListedDevice opened; // main thread
 
 // How long FT_Close may take before it is left to the end of the process.
 constexpr int closeBoundMs = 1000;
@@ -64,47 +65,14 @@ bool closeWithin(FT_HANDLE handle, int boundMs) {
     return returned;
 }
 
-void logDevice(int index, const DeviceInfoNode& node) {
-    // The driver's strings are fixed arrays that need not be terminated.
-    char serial[sizeof node.SerialNumber + 1];
-    char description[sizeof node.Description + 1];
-    std::memcpy(serial, node.SerialNumber, sizeof node.SerialNumber);
-    serial[sizeof node.SerialNumber] = '\0';
-    std::memcpy(description, node.Description, sizeof node.Description);
-    description[sizeof node.Description] = '\0';
-
-    logPrint("\nDev %d:\n", index);
-    logPrint("  Flags=0x%x\n", static_cast<unsigned>(node.Flags));
-    logPrint("  Type=0x%x\n", static_cast<unsigned>(node.Type));
-    logPrint("  ID=0x%x\n", static_cast<unsigned>(node.ID));
-    logPrint("  LocId=0x%x\n", static_cast<unsigned>(node.LocId));
-    logPrint("  SerialNumber=%s\n", printableText(serial).c_str());
-    logPrint("  Description=%s\n", printableText(description).c_str());
-    logPrint("  ftHandle=0x%llx\n",
-             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(node.ftHandle)));
-}
-
-bool describesLoom(const DeviceInfoNode& node) {
-    std::string_view description(node.Description,
-                                 strnlen(node.Description, sizeof node.Description));
-    return description.find(loomDescription) != std::string_view::npos;
-}
-
-std::string_view fixedText(const char* text, size_t cap) {
-    return std::string_view(text, strnlen(text, cap));
-}
-
 // "Connecting to the loom (FT245R USB FIFO, serial A1B2C3)…", or with the path
 // the back end knows the device by.
-void sayWhichDevice(const Driver& d, int index, const DeviceInfoNode* node) {
-    const char* path = d.devicePath ? d.devicePath(index) : nullptr;
-    std::string which = path ? consoleSafe(path) : "";
-    if (which.empty() && node) {
-        which = consoleSafe(fixedText(node->Description, sizeof node->Description));
-        std::string serial = consoleSafe(fixedText(node->SerialNumber, sizeof node->SerialNumber));
-        if (!serial.empty())
-            which += (which.empty() ? "serial " : ", serial ") + serial;
-    }
+void sayWhichDevice(const ListedDevice* listed) {
+    std::string which;
+    if (listed && !listed->path.empty())
+        which = consoleSafe(listed->path);
+    else if (listed && !(listed->description.empty() && listed->serial.empty()))
+        which = deviceLabel(*listed);
     if (which.empty())
         conPrint("Connecting to the loom\u2026\n");
     else
@@ -112,84 +80,103 @@ void sayWhichDevice(const Driver& d, int index, const DeviceInfoNode* node) {
     conFlush();
 }
 
-// The one console report of a failed list or open: the back end's reason on
-// an ERROR line, its advice, if any, on the next.
-void sayWhyNot(const Driver& d, const char* call, FT_STATUS status) {
-    std::string why = d.lastError();
-    if (why.empty())
-        why = std::string(call) + " returned: " + std::to_string(static_cast<int>(status));
-    size_t newline = why.find('\n');
-    std::string reason = consoleSafe(std::string_view(why).substr(0, newline));
-    if (newline == std::string::npos) {
-        conPrint("ERROR: %s\n", reason.c_str());
-    } else {
-        std::string advice = consoleSafe(std::string_view(why).substr(newline + 1));
-        conPrint("ERROR: %s\n\t%s\n", reason.c_str(), advice.c_str());
+// The serial number a technician would pass to --device, or the entry's index.
+std::string nameForChoice(const ListedDevice& device) {
+    if (!device.serial.empty())
+        return consoleSafe(device.serial);
+    if (!device.path.empty())
+        return consoleSafe(device.path);
+    return "device " + std::to_string(device.index);
+}
+
+void tellSeveralLooms(const std::vector<ListedDevice>& list, int chosen) {
+    std::string names;
+    int looms = 0;
+    for (const ListedDevice& d : list) {
+        if (!d.ft245r)
+            continue;
+        names += (looms++ ? ", " : "") + nameForChoice(d);
     }
+    conPrint("%d looms are attached (%s); using the last one listed, %s. To use another, start "
+             "Shedmate with --device (shedmate list shows them).\n",
+             looms, names.c_str(), nameForChoice(list[static_cast<size_t>(chosen)]).c_str());
+    logPrint("%d FT245R USB FIFOs attached, opening device %d\n", looms, chosen);
+}
+
+void tellAttached(const std::vector<ListedDevice>& list) {
+    if (list.empty()) {
+        conPrint("No FTDI device is attached.\n");
+        return;
+    }
+    conPrint("Attached FTDI devices:\n");
+    for (const ListedDevice& d : list)
+        conPrint("\t%d: %s\n", d.index, deviceLabel(d).c_str());
+}
+
+// The named device is not there (or twice), or the loom waited for never came.
+void tellNotFound(const DeviceChoice& choice, const std::vector<ListedDevice>& list,
+                  const ChosenDevice& chosen) {
+    std::string id = consoleSafe(choice.id);
+    if (interruptRequested)
+        conPrint("Stopped waiting for the loom.\n");
+    else if (chosen.matches > 1)
+        conPrint("ERROR: %d attached devices have the serial number \"%s\"; none of them is "
+                 "opened.\n",
+                 chosen.matches, id.c_str());
+    else if (!choice.id.empty())
+        conPrint("ERROR: no attached device has the serial number or path \"%s\".\n", id.c_str());
+    else
+        conPrint("ERROR: no loom (FT245R USB FIFO) was attached within %d s.\n",
+                 choice.waitSeconds);
+    tellAttached(list);
     conFlush();
+    logPrintFlush("device not opened: %s not attached\n",
+                  choice.id.empty() ? "no FT245R USB FIFO" : printableText(choice.id).c_str());
 }
 
 } // namespace
 
-FT_STATUS openDevice() {
+FT_STATUS openDevice(const DeviceChoice& choice) {
     const Driver& d = driver();
-    DWORD numDevs = 0;
-    int chosen = 0;
-    DeviceInfoNode chosenNode{};
-    bool listedChosen = false;
-
-    FT_STATUS status = d.createDeviceInfoList(&numDevs);
-    if (status == FT_OK)
-        logPrint("Number of devices is %d\n", static_cast<int>(numDevs));
-    else
-        logPrintFlush("ERROR: FT_CreateDeviceInfoList returned status : %d\n",
-                      static_cast<int>(status));
+    opened = ListedDevice{};
+    std::vector<ListedDevice> list;
+    ChosenDevice chosen;
+    FT_STATUS status = lookForDevice(choice, list, chosen);
     // A library that cannot list devices cannot open one either (FTDI's own
     // then crashes inside FT_Open).
     if (status != FT_OK) {
-        sayWhyNot(d, "FT_CreateDeviceInfoList", status);
+        tellDriverFailure("FT_CreateDeviceInfoList", status);
         ftHandle = nullptr;
         return status;
     }
-
-    if (numDevs != 0) {
-        // The list is needed only to choose the device; it goes when this block ends.
-        std::vector<DeviceInfoNode> list(numDevs);
-        DWORD listed = numDevs;
-        status = d.getDeviceInfoList(list.data(), &listed);
-        if (status != FT_OK) {
-            logPrintFlush("ERROR: FT_GetDeviceInfoList returned: %d\n", static_cast<int>(status));
-        } else {
-            // The driver may report fewer entries than it counted a moment ago.
-            if (listed > numDevs)
-                listed = numDevs;
-            for (DWORD i = 0; i < listed; ++i) {
-                logDevice(static_cast<int>(i), list[i]);
-                if (describesLoom(list[i]))
-                    chosen = static_cast<int>(i);
-            }
-            if (listed > 0) {
-                chosenNode = list[static_cast<size_t>(chosen)];
-                listedChosen = true;
-            }
-        }
+    // A named device, or one waited for, is that device or none: never another.
+    if ((!choice.id.empty() || choice.wait) && !choiceFound(chosen, choice)) {
+        tellNotFound(choice, list, chosen);
+        ftHandle = nullptr;
+        return FT_DEVICE_NOT_FOUND;
     }
+    // With nothing listed the open is still tried, and its failure told.
+    int index = chosen.index < 0 ? 0 : chosen.index;
+    if (choice.id.empty() && chosen.looms > 1)
+        tellSeveralLooms(list, index);
 
     FT_HANDLE handle = nullptr;
-    status = d.open(chosen, &handle);
+    status = d.open(index, &handle);
     if (status != FT_OK) {
-        sayWhyNot(d, "FT_Open", status);
+        tellDriverFailure("FT_Open", status);
         ftHandle = nullptr;
     } else {
         ftHandle = handle;
         logPrint("FT_Open succeeded\n");
-        sayWhichDevice(d, chosen, listedChosen ? &chosenNode : nullptr);
+        if (chosen.index >= 0)
+            opened = list[static_cast<size_t>(index)];
+        sayWhichDevice(chosen.index >= 0 ? &opened : nullptr);
     }
     return status;
 }
 
-FT_STATUS openLoom() {
-    FT_STATUS status = openDevice();
+FT_STATUS openLoom(const DeviceChoice& choice) {
+    FT_STATUS status = openDevice(choice);
     if (status != FT_OK) {
         logPrintFlush("FT_Open returned %d\n", static_cast<int>(status));
         return status;
@@ -235,6 +222,10 @@ void closeLoom() {
                       "the process\n",
                       closeBoundMs);
     }
+}
+
+const ListedDevice& openedDevice() {
+    return opened;
 }
 
 bool readerAbandoned() {

@@ -38,6 +38,7 @@ struct Image {
     std::string file;
 };
 Image loaded;
+FirmwareOutcome outcome = FirmwareOutcome::notSent;
 
 // How long the image waits for the controller to answer the message in flight.
 constexpr uint32_t readyWaitMs = 5000;
@@ -211,8 +212,11 @@ std::string progressText(size_t sent, size_t total, uint32_t elapsedMs) {
 }
 
 bool loadFirmware() {
+    return loadFirmwareFile(cleanFirmwarePath(firmwarePath, homeFolder().c_str()));
+}
+
+bool loadFirmwareFile(std::string path) {
     dropFirmware();
-    std::string path = cleanFirmwarePath(firmwarePath, homeFolder().c_str());
     if (path.empty()) {
         refuse("No file name given");
         return false;
@@ -287,9 +291,10 @@ void dropFirmware() {
     loaded = Image{};
 }
 
-bool sendFirmware() {
+bool sendFirmware(uint32_t answerWaitMs) {
     Image image = std::move(loaded);
     loaded = Image{};
+    outcome = FirmwareOutcome::notSent;
     if (!image.bytes)
         return true;
     const size_t total = image.size;
@@ -301,6 +306,8 @@ bool sendFirmware() {
             refuse("The loom has not answered its last message within %u s; the image was not "
                    "sent",
                    static_cast<unsigned>(readyWaitMs / 1000));
+        if (!runMustEnd())
+            outcome = FirmwareOutcome::noAnswer;
         return !runMustEnd();
     }
     // Only what follows the reservation can answer the image.
@@ -371,6 +378,7 @@ bool sendFirmware() {
         conFlush();
         logPrintFlush("sendFirmware(): refused after %zu of %zu bytes: %s\n", sent, total,
                       reason.c_str());
+        outcome = FirmwareOutcome::refused;
         return true;
     }
     if (sent < total) {
@@ -392,7 +400,9 @@ bool sendFirmware() {
     upload.finish();
 
     const uint32_t limitMs =
-        10000 + static_cast<uint32_t>(static_cast<uint64_t>(total) * 1000 / (1u << 20));
+        answerWaitMs
+            ? answerWaitMs
+            : 10000 + static_cast<uint32_t>(static_cast<uint64_t>(total) * 1000 / (1u << 20));
     conPrint("\n\tWaiting for the loom to take the image (at most %u s)...\n", limitMs / 1000);
     conFlush();
     FirmwareAnswer answer = FirmwareAnswer::none;
@@ -414,12 +424,14 @@ bool sendFirmware() {
         conPrint("\n\tFirmware sent: %zu bytes in %.1f s; the loom acknowledged it.\n", total,
                  seconds);
         logPrintFlush("sendFirmware(): %zu bytes sent in %.1f s; acknowledged\n", total, seconds);
+        outcome = FirmwareOutcome::acknowledged;
         break;
     case FirmwareAnswer::error:
         conPrint("\n\tFirmware sent: %zu bytes in %.1f s; the loom refused it: %s\n", total,
                  seconds, reason.empty() ? "(no reason given)" : reason.c_str());
         logPrintFlush("sendFirmware(): %zu bytes sent in %.1f s; refused: %s\n", total, seconds,
                       reason.c_str());
+        outcome = FirmwareOutcome::refused;
         break;
     case FirmwareAnswer::none:
         if (runMustEnd()) {
@@ -432,13 +444,19 @@ bool sendFirmware() {
                  total, seconds, limitMs / 1000);
         logPrintFlush("sendFirmware(): %zu bytes sent in %.1f s; no answer within %u s\n", total,
                       seconds, limitMs / 1000);
+        outcome = FirmwareOutcome::noAnswer;
         break;
     }
     conFlush();
     return true;
 }
 
+FirmwareOutcome firmwareOutcome() {
+    return outcome;
+}
+
 void resetFirmware() {
     firmwarePath[0] = '\0';
     dropFirmware();
+    outcome = FirmwareOutcome::notSent;
 }

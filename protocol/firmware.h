@@ -30,6 +30,9 @@ std::string progressText(size_t sent, size_t total, uint32_t elapsedMs);
 // says why on the console and in the log and returns false. Main thread.
 bool loadFirmware();
 
+// loadFirmware for a file named as it stands (a command line's argument).
+bool loadFirmwareFile(std::string path);
+
 // The loaded image's file and size, for the operator's confirmation.
 const std::string& firmwareFile();
 size_t firmwareSize();
@@ -41,6 +44,16 @@ void dropFirmware();
 // controller's answer, the wire reserved from before the command until then.
 // The image waits (at most 5 s, then is not sent) for the answer to the message
 // in flight. False when the run must end (endRun has been called): the link
-// failed or the loom closed partway, or the operator stopped the upload.
+// failed or the loom closed partway, or the operator stopped the upload. The
+// answer is waited for answerWaitMs, or with 0 for 10 s and a second per MiB.
 // Main thread.
-bool sendFirmware();
+bool sendFirmware(uint32_t answerWaitMs = 0);
+
+// How the last sendFirmware that returned true ended.
+enum class FirmwareOutcome {
+    notSent,      // no image was loaded
+    acknowledged, // the loom answered "<ready"
+    refused,      // the loom answered "<error", during the image or after it
+    noAnswer,     // the loom did not answer in time (before the image, or after it)
+};
+FirmwareOutcome firmwareOutcome();

@@ -1,5 +1,8 @@
 #include "protocol/messages.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -59,6 +62,23 @@ void addNetInfo(const char* value) {
     const char* comma1 = std::strchr(value, ',');
     size_t ssidLen = comma1 ? static_cast<size_t>(comma1 - value) : std::strlen(value);
     copyBounded(entry.ssid, sizeof entry.ssid, value, ssidLen);
+
+    entry.signalKnown = false;
+    if (comma1) {
+        const char* field = comma1 + 1;
+        while (*field == ' ')
+            ++field;
+        char* end = nullptr;
+        errno = 0;
+        long signal = std::strtol(field, &end, 10);
+        while (end && *end == ' ')
+            ++end;
+        if (end != field && errno == 0 && signal >= INT_MIN && signal <= INT_MAX &&
+            (*end == ',' || *end == '\0')) {
+            entry.signal = static_cast<int>(signal);
+            entry.signalKnown = true;
+        }
+    }
 
     // The kind is kept without blanks or control and 8-bit characters, so
     // " WPA2 " compares as "WPA2".

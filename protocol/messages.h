@@ -23,7 +23,8 @@ void getAttrValue(const char* msg, char* dst, size_t cap);
 void parseBanner(const char* msg);
 
 // Appends one scan result ("SSID,SIGNAL,KIND") to netInfos; past the 20th the
-// entry is ignored and logged. Caller holds settingsMutex.
+// entry is ignored and logged. A SIGNAL that is no whole number is not known.
+// Caller holds settingsMutex.
 void addNetInfo(const char* value);
 
 // Queues "<netstatus/>" and then "<wifistatus/>".

@@ -22,6 +22,8 @@ constexpr int maxNetInfos = 20;
 struct NetInfo {
     char ssid[33];
     char encrypt[10];
+    int signal;       // as the controller reports it (dBm), when signalKnown
+    bool signalKnown; // the second field was a whole number
 };
 
 struct LoomSettings {

@@ -2,7 +2,8 @@
 # CI leg for the packages: cpack builds the Debian package from build/ and the
 # Windows zip from build-windows/ (both built before); the .deb is installed
 # with dpkg -i, and the installed programs are run from their installed paths
-# (shedmate --version, a scripted shedmate-demo --fast session); the zip must
+# (shedmate --version, a scripted shedmate-demo --fast session and a command); --help, the
+# man page and the README are compared; the zip must
 # hold the two programs and the README, and no ftd2xx.dll. The package is
 # removed again at the end.
 #
@@ -25,7 +26,7 @@ rm -f "$build"/shedmate_*.deb
 deb=$(ls "$build"/shedmate_*.deb)
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/shedmate ./usr/bin/shedmate-demo ./usr/lib/udev/rules.d/70-shedmate.rules \
-    ./usr/share/doc/shedmate/README.md; do
+    ./usr/share/doc/shedmate/README.md ./usr/share/man/man1/shedmate.1.gz; do
     grep -q " $f\$" <<<"$contents" || fail "$deb lacks $f"
 done
 grep -qF 'ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001"' packaging/70-shedmate.rules
@@ -52,13 +53,31 @@ status=0
 [ "$status" -eq 2 ] || fail "an unknown option ended with status $status, expected 2"
 grep -q "^usage: shedmate" "$work/usage.txt" || fail "no usage on standard error"
 
+# --help, the man page and the README name the same commands, options and set
+# fields: whatever a --help lists must be in the other two.
+man=$(zcat /usr/share/man/man1/shedmate.1.gz | sed 's/\\-/-/g; s/\\f[BIRP]//g')
+readme=$(cat /usr/share/doc/shedmate/README.md)
+helps=$(/usr/bin/shedmate-demo --help
+    for command in list show scan set firmware; do /usr/bin/shedmate-demo $command --help; done)
+names=$(grep -oE '^  (-h, )?--[a-z-]+|^  [a-z]+=|^  (list|show|scan|set|firmware) ' <<<"$helps" |
+    sed 's/^  //; s/^-h, //; s/ $//' | sort -u)
+[ "$(wc -l <<<"$names")" -ge 20 ] || fail "too few names read from --help: $names"
+for name in $names; do
+    grep -qF -- "$name" <<<"$man" || fail "the man page does not mention $name (from --help)"
+    grep -qF -- "$name" <<<"$readme" || fail "the README does not mention $name (from --help)"
+done
+echo "--help, man page and README: $(wc -l <<<"$names") names agree"
+
 # A session from the installed path: rename the loom, apply, quit.
 (cd "$work" && printf '1\nLOOM-9\na\nq\n' | timeout 60 /usr/bin/shedmate-demo --fast >console.txt) ||
     fail "the installed shedmate-demo ended with status $?"
 grep -q "LOOM-9" "$work/console.txt" || fail "the renamed loom is not shown"
 grep -q "Shedmate version" "$work/Shedmate.log" || fail "no version in the log"
 grep -q "Shedmate exiting at" "$work/Shedmate.log" || fail "the session did not end cleanly"
-echo "installed shedmate-demo: scripted session passed"
+(cd "$work" && timeout 60 /usr/bin/shedmate-demo --fast show --json >show.json 2>/dev/null) ||
+    fail "the installed shedmate-demo show ended with status $?"
+grep -q '"name": "LOOM-7"' "$work/show.json" || fail "show --json printed no loom name"
+echo "installed shedmate-demo: scripted session and a command passed"
 
 echo "== Windows zip =="
 rm -f "$build_windows"/shedmate-*.zip

@@ -237,12 +237,15 @@ TEST(Device, OfSeveralTheLastFifoIsOpened) {
     ShedmateRun run(
         RunOptions{.env = {{script::devicesEnv,
                             "FT245R USB FIFO|FT232R USB UART|FT245R USB FIFO|FT232R USB UART"}}});
-    ASSERT_TRUE(logIn(run));
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
     EXPECT_EQ(run.openedIndex(), 2);
-    // The console names the device it opened.
-    EXPECT_EQ(
-        run.output().rfind("Connecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n", 0),
-        0u)
+    // The console says there are several, and names the device it opened.
+    EXPECT_EQ(run.output().rfind(
+                  "2 looms are attached (VL000001, VL000003); using the last one listed, "
+                  "VL000003. To use another, start Shedmate with --device (shedmate list shows "
+                  "them).\nConnecting to the loom (FT245R USB FIFO, serial VL000003)\u2026\n",
+                  0),
+              0u)
         << run.output();
     ASSERT_TRUE(run.expectOutput(menuPrompt));
     ASSERT_TRUE(quitCleanly(run));

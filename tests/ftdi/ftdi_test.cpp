@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "conversation.h"
 #include "ft245r.h"
 #include "harness.h"
@@ -201,18 +203,47 @@ void refusedByKernel(ShedmateRun& run) {
     EXPECT_TRUE(run.logEndsWithExitLine());
 }
 
-// Logs in on the chip with this serial, quits.
-Play sessionOn(const std::string& serial) {
-    return [serial](ShedmateRun& run) {
+// Logs in on the chip with this serial, quits; `before`: the console's first line.
+Play sessionOn(const std::string& serial, const std::string& before = "") {
+    return [serial, before](ShedmateRun& run) {
+        if (!before.empty()) {
+            ASSERT_TRUE(run.expectOutputNext(before));
+        }
         ASSERT_TRUE(logIn(run));
         ASSERT_TRUE(run.expectOutput(menuPrompt));
-        EXPECT_EQ(run.output().rfind(
-                      "Connecting to the loom (FT245R USB FIFO, serial " + serial + ")\u2026\n", 0),
-                  0u)
-            << run.output();
+        EXPECT_TRUE(contains(run.output(), "Connecting to the loom (FT245R USB FIFO, serial " +
+                                               serial + ")\u2026\n"));
         expectListed(run, serial);
         quit(run);
     };
+}
+
+// A command: its console is standard error, its result standard output.
+void showJson(ShedmateRun& run) {
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
+    ASSERT_TRUE(run.expectWire("close\n"));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectExit(0, 15000));
+    nlohmann::json loom = nlohmann::json::parse(run.output(), nullptr, false);
+    ASSERT_FALSE(loom.is_discarded()) << run.output();
+    EXPECT_EQ(loom["device"]["serial"], "FT000001");
+    EXPECT_EQ(loom["device"]["description"], "FT245R USB FIFO");
+    EXPECT_EQ(loom["name"], "LOOM-7");
+    EXPECT_EQ(loom["network"], "Weaving-Hall");
+    expectListed(run, "FT000001");
+}
+
+void setName(ShedmateRun& run) {
+    ASSERT_TRUE(logIn(run, {}, Login::reported, false));
+    ASSERT_TRUE(playApply(run, {"<netconfig hostname=\"LOOM-9\" />\n"}));
+    LoomReport renamed;
+    renamed.hostname = "LOOM-9";
+    ASSERT_TRUE(reportStatus(run, renamed));
+    ASSERT_TRUE(run.expectWire("close\n"));
+    run.send("<closing connection>\r\n");
+    ASSERT_TRUE(run.expectExit(0, 15000));
+    EXPECT_EQ(run.output(), "Applied.\n");
+    EXPECT_TRUE(logged(run, "command: shedmate set name=LOOM-9\n")) << run.log();
 }
 
 void noUsb(ShedmateRun& run) {
@@ -239,7 +270,16 @@ const Case cases[] = {
     {"UnplugAtTheMenu", Bus::Chips, oneLoom, {}, unplugAtMenu},
     {"UnplugDuringTheProgressWait", Bus::Chips, oneLoom, {}, unplugDuringProgressWait},
     {"HeldByTheKernel", Bus::Chips, heldByKernel, {}, refusedByKernel},
-    {"OfTwoTheLastFifoIsOpened", Bus::Chips, twoLooms, {}, sessionOn("FT000002")},
+    {"OfTwoTheLastFifoIsOpened",
+     Bus::Chips,
+     twoLooms,
+     {},
+     sessionOn("FT000002", "2 looms are attached (FT000001, FT000002); using the last one "
+                           "listed, FT000002. To use another, start Shedmate with --device "
+                           "(shedmate list shows them).\n")},
+    {"DeviceBySerial", Bus::Chips, twoLooms, {"--device", "FT000001"}, sessionOn("FT000001")},
+    {"ShowAsJson", Bus::Chips, oneLoom, {"show", "--json"}, showJson},
+    {"SetApplied", Bus::Chips, oneLoom, {"set", "name=LOOM-9"}, setName},
     {"NoUsb", Bus::None, {}, {}, noUsb},
     {"RootHubOnly", Bus::RootHub, {}, {}, rootHubOnly},
 };

@@ -22,6 +22,7 @@
 #include "base/log.h"
 #include "base/state.h"
 #include "link/connection.h"
+#include "link/device_list.h"
 #include "link/driver.h"
 #include "link/drivers/d2xx_library.h"
 #include "link/drivers/kernel_serial.h"
@@ -495,6 +496,35 @@ TEST_F(KernelSerialSession, LogsInShowsTheStatusAndQuits) {
     EXPECT_TRUE(contains(log, "Description=FT245R USB FIFO"));
     EXPECT_TRUE(contains(log, "FT_Open succeeded"));
     EXPECT_EQ(readFile(tree.latencyTimer(UsbTty{})), "2\n");
+}
+
+// --device with a tty path, or a link to one such as /dev/serial/by-id/...,
+// takes that tty even where the automatic rule would take another.
+TEST(KernelSerialChoice, ADeviceIsChosenByItsPathOrALinkToIt) {
+    FakeTree tree;
+    UsbTty first, second;
+    second.tty = "ttyUSB1";
+    second.usb = "1-3";
+    second.serial = "B2";
+    tree.add(first);
+    tree.add(second);
+    writeFile(tree.dev() / "ttyUSB0", "");
+    writeFile(tree.dev() / "ttyUSB1", "");
+    fs::create_directories(tree.dev() / "serial/by-id");
+    fs::create_symlink("../../ttyUSB0", tree.dev() / "serial/by-id/usb-FTDI_A50285BI");
+    kernelSerialSetRoots(tree.sys(), tree.dev());
+    installDriver(kernelSerialDriver());
+    const std::string tty0 = (tree.dev() / "ttyUSB0").string();
+    for (const std::string& id : {tty0, (tree.dev() / "serial/by-id/usb-FTDI_A50285BI").string()}) {
+        std::vector<ListedDevice> list;
+        ChosenDevice chosen;
+        ASSERT_EQ(lookForDevice(DeviceChoice{id}, list, chosen), FT_OK);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(list[0].path, tty0);
+        EXPECT_EQ(chosen.index, 0) << id;
+    }
+    installDriver(nullptr);
+    kernelSerialSetRoots("/sys", "/dev");
 }
 
 TEST(KernelSerialChoice, WithoutFtdiLibraryAMissingDeviceIsToldInItsOwnTerms) {

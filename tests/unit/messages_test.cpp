@@ -86,7 +86,8 @@ TEST_F(Messages, ScanResultsFillTheNetworkTable) {
     addNetInfo("OneComma,-40");
     addNetInfo("NoComma");
     addNetInfo("123456789012345678901234567890123456,-1,WPA2-ENTERPRISE");
-    ASSERT_EQ(s.netCount, 5);
+    addNetInfo("Loft,strong,WPA");
+    ASSERT_EQ(s.netCount, 6);
     EXPECT_STREQ(s.netInfos[0].ssid, "Shed Net");
     EXPECT_STREQ(s.netInfos[0].encrypt, "WPA2");
     EXPECT_STREQ(s.netInfos[1].ssid, " Barn ");
@@ -97,6 +98,12 @@ TEST_F(Messages, ScanResultsFillTheNetworkTable) {
     EXPECT_STREQ(s.netInfos[3].encrypt, "");
     EXPECT_STREQ(s.netInfos[4].ssid, "12345678901234567890123456789012");
     EXPECT_STREQ(s.netInfos[4].encrypt, "WPA2-ENTE");
+    // The signal is the second field when it is a whole number.
+    EXPECT_TRUE(s.netInfos[0].signalKnown);
+    EXPECT_EQ(s.netInfos[0].signal, -61);
+    EXPECT_EQ(s.netInfos[1].signal, -70);
+    EXPECT_FALSE(s.netInfos[3].signalKnown);
+    EXPECT_FALSE(s.netInfos[5].signalKnown);
     EXPECT_NE(readLog().find("netInfos[1].encrypt: WPA2 - WPA2\n"), std::string::npos);
 }
 

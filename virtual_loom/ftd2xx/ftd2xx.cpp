@@ -1,7 +1,9 @@
 // FTDI's D2XX entry points, backed by the virtual loom, so the unmodified
 // shedmate executable runs against it when this library is found first on the
 // library search path. Only the functions the program resolves are exported.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,8 @@ struct Config {
     uint32_t maxWrite = 0;
     vloom::Timing delays{.scanMs = 100, .restartMs = 300, .replyMs = 0};
     uint32_t bytesPerSecond = 0;
+    // Nothing is listed before then: a loom plugged in late.
+    std::chrono::steady_clock::time_point attachAt;
 };
 
 uint32_t envNumber(const char* name, uint32_t fallback) {
@@ -89,8 +93,15 @@ const Config& config() {
         c.delays.restartMs = envNumber(script::restartMsEnv, c.delays.restartMs);
         c.delays.replyMs = envNumber(script::replyMsEnv, c.delays.replyMs);
         c.bytesPerSecond = envNumber(script::bytesPerSecondEnv, 0);
+        c.attachAt = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(envNumber(script::attachMsEnv, 0));
     });
     return c;
+}
+
+size_t attachedCount() {
+    const Config& c = config();
+    return std::chrono::steady_clock::now() >= c.attachAt ? c.devices.size() : 0;
 }
 
 std::mutex openMutex;
@@ -115,7 +126,7 @@ Device* deviceOf(FT_HANDLE handle) {
 VLOOM_EXPORT FT_STATUS FT_API FT_CreateDeviceInfoList(DWORD* numDevs) {
     if (!numDevs)
         return FT_INVALID_PARAMETER;
-    *numDevs = static_cast<DWORD>(config().devices.size());
+    *numDevs = static_cast<DWORD>(attachedCount());
     return FT_OK;
 }
 
@@ -127,12 +138,14 @@ VLOOM_EXPORT FT_STATUS FT_API FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* lis
     }
     const Config& c = config();
     std::lock_guard<std::mutex> lock(openMutex);
-    for (size_t i = 0; i < c.devices.size(); ++i) {
+    // No more entries than the caller made room for.
+    size_t count = std::min<size_t>(attachedCount(), *numDevs);
+    for (size_t i = 0; i < count; ++i) {
         bool open = static_cast<int>(i) == currentIndex;
         list[i] = vloom::listEntry(static_cast<unsigned>(i), c.devices[i].c_str(),
                                    open ? current.load() : nullptr);
     }
-    *numDevs = static_cast<DWORD>(c.devices.size());
+    *numDevs = static_cast<DWORD>(count);
     return FT_OK;
 }
 
@@ -143,7 +156,7 @@ VLOOM_EXPORT FT_STATUS FT_API FT_Open(int index, FT_HANDLE* handle) {
     const Config& c = config();
     if (c.openStatus != FT_OK)
         return c.openStatus;
-    if (index < 0 || static_cast<size_t>(index) >= c.devices.size())
+    if (index < 0 || static_cast<size_t>(index) >= attachedCount())
         return FT_DEVICE_NOT_FOUND;
 
     std::lock_guard<std::mutex> lock(openMutex);

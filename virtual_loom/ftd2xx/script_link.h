@@ -54,6 +54,8 @@
 //                               restart, every other reply)
 //   SHEDMATE_VLOOM_BYTES_PER_S  the rate FT_Write takes bytes at (write_pace.h);
 //                               unset or 0: at once
+//   SHEDMATE_VLOOM_ATTACH_MS    the devices are attached this long after the
+//                               library's first call; until then none is listed
 #pragma once
 
 #include <cstdint>
@@ -94,6 +96,7 @@ constexpr char scanMsEnv[] = "SHEDMATE_VLOOM_SCAN_MS";
 constexpr char restartMsEnv[] = "SHEDMATE_VLOOM_RESTART_MS";
 constexpr char replyMsEnv[] = "SHEDMATE_VLOOM_REPLY_MS";
 constexpr char bytesPerSecondEnv[] = "SHEDMATE_VLOOM_BYTES_PER_S";
+constexpr char attachMsEnv[] = "SHEDMATE_VLOOM_ATTACH_MS";
 
 inline void putNumber(char* out, uint32_t value) {
     out[0] = static_cast<char>((value >> 24) & 0xff);
