@@ -134,7 +134,9 @@ namespace {
 
 void choose(const NetInfo& entry) {
     if (std::strncmp(entry.encrypt, "NONE", 4) == 0) {
-        takeNetwork(entry.ssid, nullptr, nullptr);
+        // An earlier network's kind and passphrase would tell the loom to join
+        // an open network as an encrypted one.
+        takeNetwork(entry.ssid, entry.encrypt, "");
         return;
     }
     Line passphrase;

@@ -134,6 +134,8 @@ TEST_F(NetworkChooser, NumbersAreReadAsAtoiDoes) {
         EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
     }
     std::strcpy(loomSettings.ssid, "Current Net");
+    std::strcpy(loomSettings.encryption, "WPA");
+    std::strcpy(loomSettings.passphrase, "old secret");
     loomSettings.wifiConfigChanged = 0;
     for (const char* answer : {"0\n", "9\n", "10\n", "00\n"}) {
         SCOPED_TRACE(answer);
@@ -178,9 +180,15 @@ TEST_F(NetworkChooser, QuitScanApplyAndEndOfInput) {
     EXPECT_EQ(countOf(fake::written(), "<wifiscan/>\n"), 4);
 }
 
-TEST_F(NetworkChooser, OpenNetworkChangesOnlyTheSsid) {
+TEST_F(NetworkChooser, OpenNetworkTakesItsOwnKindAndNoPassphrase) {
     setScan({{"Alpha", "WPA2"}, {"Beta Net", "NONE"}, {"Gamma", "NONEX"}});
-    for (const auto& [answer, ssid] : {Net{"2\n", "Beta Net"}, Net{"3\n", "Gamma"}}) {
+    struct Open {
+        const char* answer;
+        const char* ssid;
+        const char* kind;
+    };
+    for (const auto& [answer, ssid, kind] :
+         {Open{"2\n", "Beta Net", "NONE"}, Open{"3\n", "Gamma", "NONEX"}}) {
         SCOPED_TRACE(answer);
         logOpen();
         loomSettings.wifiConfigChanged = 0;
@@ -189,8 +197,8 @@ TEST_F(NetworkChooser, OpenNetworkChangesOnlyTheSsid) {
         EXPECT_EQ(console.output(), listing({"Alpha", "Beta Net", "Gamma"}));
         EXPECT_STREQ(loomSettings.ssid, ssid);
         EXPECT_EQ(loomSettings.wifiConfigChanged.load(), 1);
-        EXPECT_STREQ(loomSettings.encryption, "WPA");
-        EXPECT_STREQ(loomSettings.passphrase, "old secret");
+        EXPECT_STREQ(loomSettings.encryption, kind);
+        EXPECT_STREQ(loomSettings.passphrase, "");
         const std::string log = readLog();
         EXPECT_TRUE(contains(log, std::string("set ssid: ") + ssid + "\n"));
         EXPECT_TRUE(lacks(log, "set passphrase"));
