@@ -10,59 +10,13 @@
 
 #include "conversation.h"
 #include "harness.h"
+#include "upload.h"
 #include "virtual_loom/ftd2xx/script_link.h"
 
 namespace e2e {
 namespace {
 
 namespace script = vloom::script;
-
-const std::string pathPrompt = "\n\tFirmware image file: ";
-
-std::string command(size_t n) {
-    return "receivefirmware " + std::to_string(n) + "\r";
-}
-
-// Every byte value, line ends, end-of-file and NULs included.
-std::string imageOf(size_t n) {
-    std::string image;
-    for (size_t i = 0; i < n; ++i)
-        image += static_cast<char>((i * 7 + i / 256) & 0xff);
-    return image;
-}
-
-std::string writeImage(ShedmateRun& run, const std::string& name, const std::string& bytes) {
-    std::string path = run.workDir() + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-std::string confirmation(const std::string& path, size_t n) {
-    return "\n\tSend " + path + " (" + std::to_string(n) + " bytes) to the loom LOOM-7? " +
-           "Type y to send: ";
-}
-
-// From the menu: 'f', the path as typed, the confirmation shown.
-testing::AssertionResult askToSend(ShedmateRun& run, const std::string& typed,
-                                   const std::string& path, size_t n) {
-    run.type("f\n");
-    if (auto ok = run.expectOutput(pathPrompt); !ok)
-        return ok;
-    run.type(typed + "\n");
-    return run.expectOutputNext(confirmation(path, n));
-}
-
-// Waits until the program has written at least n bytes in all.
-testing::AssertionResult wireReaches(ShedmateRun& run, size_t n, int timeoutMs = 10000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (run.wire().size() < n) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return testing::AssertionFailure()
-                   << "only " << run.wire().size() << " of " << n << " bytes reached the wire";
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return testing::AssertionSuccess();
-}
 
 bool logged(ShedmateRun& run, const std::string& line) {
     return run.log().find(line) != std::string::npos;
@@ -88,7 +42,7 @@ TEST(Firmware, ConfirmedImageGoesWholeAndTheLoomsAnswerIsShown) {
     run.type("y\n");
     ASSERT_TRUE(
         run.expectOutputNext("\tSending file - do not turn computer off or exit program\n\n"));
-    ASSERT_TRUE(run.expectWire(command(image.size()) + image));
+    ASSERT_TRUE(run.expectWire(firmwareCommand(image.size()) + image));
     ASSERT_TRUE(run.expectOutput("\t100 %  703 of 703 bytes"));
     ASSERT_TRUE(run.expectOutput("\n\tWaiting for the loom to take the image (at most 10 s)...\n"));
     run.send("<ready>\r\n");
@@ -99,7 +53,7 @@ TEST(Firmware, ConfirmedImageGoesWholeAndTheLoomsAnswerIsShown) {
     // Refused, with the loom's reason.
     ASSERT_TRUE(askToSend(run, path, path, image.size()));
     run.type("yes\n");
-    ASSERT_TRUE(run.expectWire(command(image.size()) + image));
+    ASSERT_TRUE(run.expectWire(firmwareCommand(image.size()) + image));
     run.send("<error checksum mismatch>\r\n");
     ASSERT_TRUE(run.expectOutput(" s; the loom refused it: checksum mismatch\n" +
                                  statusScreen(loom) + menuPrompt));
@@ -192,7 +146,7 @@ testing::AssertionResult startSlowUpload(ShedmateRun& run) {
     if (auto ok = askToSend(run, path, path, slowImage); !ok)
         return ok;
     run.type("y\n");
-    return wireReaches(run, loginBytes + command(slowImage).size() + 1);
+    return wireReaches(run, loginBytes + firmwareCommand(slowImage).size() + 1);
 }
 
 // How many image bytes the console reported and how many reached the wire.
@@ -203,9 +157,9 @@ void expectReportMatchesWire(ShedmateRun& run, const std::string& before) {
     size_t reported = std::stoul(out.substr(at + before.size()));
     EXPECT_LT(reported, slowImage);
     // The library reports each write as it goes; the last may still be on its way.
-    EXPECT_TRUE(wireReaches(run, loginBytes + command(slowImage).size() + reported));
+    EXPECT_TRUE(wireReaches(run, loginBytes + firmwareCommand(slowImage).size() + reported));
     EXPECT_TRUE(run.wire().substr(loginBytes) ==
-                command(slowImage) + imageOf(slowImage).substr(0, reported))
+                firmwareCommand(slowImage) + imageOf(slowImage).substr(0, reported))
         << reported << " bytes reported, " << run.wire().size() - loginBytes << " on the wire";
 }
 
@@ -277,7 +231,7 @@ TEST(Firmware, CtrlCOnceOnlyWarnsAndTheUploadGoesOn) {
     ASSERT_TRUE(startSlowUpload(run));
     run.interrupt(SIGINT);
     ASSERT_TRUE(run.expectOutput(stopWarning));
-    ASSERT_TRUE(run.expectWire(command(slowImage) + imageOf(slowImage)));
+    ASSERT_TRUE(run.expectWire(firmwareCommand(slowImage) + imageOf(slowImage)));
     run.send("<ready>\r\n");
     ASSERT_TRUE(run.expectOutput(" s; the loom acknowledged it.\n"));
     // The warned Ctrl-C does not end the run afterwards.
@@ -293,7 +247,7 @@ TEST(Firmware, HangUpMidImageLetsTheImageFinishThenEndsWith129) {
     // The controller never answers: the run still ends, with the whole image
     // sent before anything else.
     ASSERT_TRUE(run.expectExit(129, 15000));
-    const std::string upload = command(slowImage) + imageOf(slowImage);
+    const std::string upload = firmwareCommand(slowImage) + imageOf(slowImage);
     std::string sent = run.wire().substr(loginBytes);
     EXPECT_TRUE(sent == upload || sent == upload + "close\n")
         << sent.size() << " bytes after the login";

@@ -10,6 +10,8 @@
 
 namespace e2e {
 
+inline const std::string pathPrompt = "\n\tFirmware image file: ";
+
 inline std::string firmwareCommand(size_t n) {
     return "receivefirmware " + std::to_string(n) + "\r";
 }
@@ -29,15 +31,24 @@ inline std::string writeImage(ShedmateRun& run, const std::string& name, const s
     return path;
 }
 
-// From the menu: 'f', the path, the confirmation shown, and "y".
-inline testing::AssertionResult confirmUpload(ShedmateRun& run, const std::string& path, size_t n) {
+inline std::string confirmation(const std::string& path, size_t n) {
+    return "\n\tSend " + path + " (" + std::to_string(n) + " bytes) to the loom LOOM-7? " +
+           "Type y to send: ";
+}
+
+// From the menu: 'f', the path as typed, the confirmation shown.
+inline testing::AssertionResult askToSend(ShedmateRun& run, const std::string& typed,
+                                          const std::string& path, size_t n) {
     run.type("f\n");
-    if (auto ok = run.expectOutput("\n\tFirmware image file: "); !ok)
+    if (auto ok = run.expectOutput(pathPrompt); !ok)
         return ok;
-    run.type(path + "\n");
-    if (auto ok = run.expectOutputNext("\n\tSend " + path + " (" + std::to_string(n) +
-                                       " bytes) to the loom LOOM-7? Type y to send: ");
-        !ok)
+    run.type(typed + "\n");
+    return run.expectOutputNext(confirmation(path, n));
+}
+
+// The same, then "y".
+inline testing::AssertionResult confirmUpload(ShedmateRun& run, const std::string& path, size_t n) {
+    if (auto ok = askToSend(run, path, path, n); !ok)
         return ok;
     run.type("y\n");
     return testing::AssertionSuccess();
