@@ -101,69 +101,15 @@ class LoomBackend : public Backend {
 };
 
 #if !defined(_WIN32)
-class LibraryBackend : public Backend {
+// A D2XX-shaped library whose far side is this test over a socket.
+class ScriptedLibraryBackend : public Backend {
   public:
-    LibraryBackend() {
-        char dir[] = "/tmp/shedmate-contract-XXXXXX";
-        dir_ = ::mkdtemp(dir) ? dir : "/tmp";
-        loom_ = std::make_unique<peer::ScriptPeer>(dir_ + "/loom.sock");
-        ::setenv(vloom::script::socketEnv, loom_->socketPath().c_str(), 1);
-        std::string error;
-        table_ = d2xxLibraryDriverAt(SHEDMATE_VLOOM_LIB, error);
-        EXPECT_NE(table_, nullptr) << error;
-    }
-    ~LibraryBackend() override {
+    ~ScriptedLibraryBackend() override {
         loom_.reset();
         ::unsetenv(vloom::script::socketEnv);
         ::rmdir(dir_.c_str());
     }
     const Driver& table() override { return *table_; }
-    void opened(const Driver&, FT_HANDLE) override {
-        EXPECT_TRUE(loom_->accept(2000)) << loom_->error();
-    }
-    std::string answer(const std::string& line) override {
-        EXPECT_TRUE(loom_->expectWire(line, 2000)) << loom_->error();
-        EXPECT_TRUE(loom_->send("<ready>\r\n"));
-        return "<ready>\r\n";
-    }
-    void unplug() override {
-        EXPECT_TRUE(loom_->control(vloom::script::frame::unplug, vloom::script::failAll, 2000));
-    }
-
-  private:
-    std::string dir_;
-    std::unique_ptr<peer::ScriptPeer> loom_;
-    const Driver* table_ = nullptr;
-};
-#endif
-
-#if defined(SHEDMATE_FTDI_LIB_DIR)
-// FTDI's library over the chip, its far side this test (the library is
-// preloaded with the chip's usbfs by the ftdi leg's CTest entries).
-class FtdiChipBackend : public Backend {
-  public:
-    FtdiChipBackend() {
-        EXPECT_EQ(ft245r::enterBus(ft245r::Bus::Chips, {{"FT000001"}}), "");
-        ::setenv(ft245r::chipsEnv, "FT000001|FT245R USB FIFO", 1);
-        char dir[] = "/tmp/shedmate-contract-XXXXXX";
-        dir_ = ::mkdtemp(dir) ? dir : "/tmp";
-        loom_ = std::make_unique<peer::ScriptPeer>(dir_ + "/loom.sock");
-        ::setenv(vloom::script::socketEnv, loom_->socketPath().c_str(), 1);
-        std::string error;
-        table_ = d2xxLibraryDriverAt(SHEDMATE_FTDI_LIB_DIR "/libftd2xx.so", error);
-        EXPECT_NE(table_, nullptr) << error;
-    }
-    ~FtdiChipBackend() override {
-        loom_.reset();
-        ::rmdir(dir_.c_str());
-    }
-    const Driver& table() override { return *table_; }
-    // The chip's loom is attached once the device is taken up as the program
-    // does: its latency timer set.
-    void opened(const Driver& d, FT_HANDLE handle) override {
-        EXPECT_EQ(d.setLatencyTimer(handle, 2), FT_OK);
-        EXPECT_TRUE(loom_->accept(5000)) << loom_->error();
-    }
     std::string answer(const std::string& line) override {
         EXPECT_TRUE(loom_->expectWire(line, 2000)) << loom_->error();
         EXPECT_TRUE(loom_->send("<ready>\r\n"));
@@ -176,10 +122,47 @@ class FtdiChipBackend : public Backend {
         return loom_->control(vloom::script::frame::readStatus, status, 2000);
     }
 
+  protected:
+    void load(const char* library) {
+        char dir[] = "/tmp/shedmate-contract-XXXXXX";
+        dir_ = ::mkdtemp(dir) ? dir : "/tmp";
+        loom_ = std::make_unique<peer::ScriptPeer>(dir_ + "/loom.sock");
+        ::setenv(vloom::script::socketEnv, loom_->socketPath().c_str(), 1);
+        std::string error;
+        table_ = d2xxLibraryDriverAt(library, error);
+        EXPECT_NE(table_, nullptr) << error;
+    }
+    void accept(int ms) { EXPECT_TRUE(loom_->accept(ms)) << loom_->error(); }
+
   private:
     std::string dir_;
     std::unique_ptr<peer::ScriptPeer> loom_;
     const Driver* table_ = nullptr;
+};
+
+class LibraryBackend : public ScriptedLibraryBackend {
+  public:
+    LibraryBackend() { load(SHEDMATE_VLOOM_LIB); }
+    void opened(const Driver&, FT_HANDLE) override { accept(2000); }
+};
+#endif
+
+#if defined(SHEDMATE_FTDI_LIB_DIR)
+// FTDI's library over the chip (the library is preloaded with the chip's
+// usbfs by the ftdi leg's CTest entries).
+class FtdiChipBackend : public ScriptedLibraryBackend {
+  public:
+    FtdiChipBackend() {
+        EXPECT_EQ(ft245r::enterBus(ft245r::Bus::Chips, {{"FT000001"}}), "");
+        ::setenv(ft245r::chipsEnv, "FT000001|FT245R USB FIFO", 1);
+        load(SHEDMATE_FTDI_LIB_DIR "/libftd2xx.so");
+    }
+    // The chip's loom is attached once the device is taken up as the program
+    // does: its latency timer set.
+    void opened(const Driver& d, FT_HANDLE handle) override {
+        EXPECT_EQ(d.setLatencyTimer(handle, 2), FT_OK);
+        accept(5000);
+    }
 };
 #endif
 
