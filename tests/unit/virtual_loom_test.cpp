@@ -474,7 +474,8 @@ TEST(VirtualLoomSession, RenameIsAppliedAndReadBack) {
     console.type("1\nLOOM-9\n");
     ASSERT_TRUE(console.waitForOutput("Current Status", 3000, 2));
     console.type("a\n");
-    ASSERT_TRUE(console.waitForOutput("Current Status", 5000, 3)) << console.output();
+    // The third screen is whole once its menu prompt is out.
+    ASSERT_TRUE(console.waitForOutput("'q' for quit: ", 5000, 3)) << console.output();
     std::string name;
     withVirtualLoom([&](vloom::Model& m) { name = m.hostname(); });
     EXPECT_EQ(name, "LOOM-9");
