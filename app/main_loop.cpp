@@ -81,7 +81,7 @@ void quit() {
         ending.quitSince = now;
         closeMsgQueue("close");
     }
-    // Nothing is taken after "close": whatever waits is "close" itself.
+    // Nothing is taken after "close": whatever waits goes before it or is it.
     bool waiting = queuedCount() != 0;
     if (waiting && now - ending.quitSince < closeWaitMs)
         return;

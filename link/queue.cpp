@@ -164,7 +164,13 @@ void closeMsgQueue(const char* last) {
         std::lock_guard<std::mutex> lock(queueMutex);
         if (mode == Mode::none)
             return;
-        clearLocked();
+        // Once "<netdown/>" has gone, dropping the rest of the apply would
+        // leave the loom's network down: it goes first. Decided here, under
+        // the lock its messages leave by, so none can slip out meanwhile.
+        ApplyStage stage = applyStage.load();
+        bool applyHalfway = stage == ApplyStage::downSent || stage == ApplyStage::configSent;
+        if (!last || !applyHalfway)
+            clearLocked();
         if (last) {
             char buffer[512];
             putLocked(buffer, frame(buffer, last));

@@ -72,7 +72,8 @@ void clearMsgQueue();
 
 // The run is ending: drops every waiting message, queues `last` (if not null)
 // to go once the controller has answered the message in flight, and takes no
-// message after it.
+// message after it. With `last`, an apply whose "<netdown/>" has gone keeps
+// its other messages ahead of it.
 void closeMsgQueue(const char* last);
 
 // Reserves the wire for bytes written past the queue (a firmware image): waits

@@ -149,6 +149,26 @@ INSTANTIATE_TEST_SUITE_P(NetdownAnswered, ApplyWait, testing::Values("<ready>", 
                              return std::string(info.index == 0 ? "Ready" : "PleaseWait");
                          });
 
+// The run ends while "<netdown/>" still waits behind the message in flight;
+// that message's answer lets it go before the quit closes the queue.
+TEST_F(ApplyChanges, AQuitAfterNetdownLeftStillBringsTheNetworkUpBeforeClose) {
+    loomSettings.hostnameChanged = 1;
+    ConsoleCapture console;
+    clearToSend = 0;
+    applyChanges();
+    ASSERT_EQ(applyStage.load(), ApplyStage::queued);
+    setAppState(state::quit);
+    ack();
+    ASSERT_EQ(applyStage.load(), ApplyStage::downSent);
+
+    closeMsgQueue("close");
+    ack();
+    ack();
+    processMsg("<please wait>");
+    EXPECT_EQ(fake::written(),
+              "<netdown/>\n<netconfig hostname=\"Weaver 7\" />\n<netup/>\nclose\n");
+}
+
 TEST_F(ApplyChanges, WifiConfigGoesOutWithThePassphraseButTheLogMasksIt) {
     copyField(loomSettings.passphrase, "s3cret-pass");
     loomSettings.wifiConfigChanged = 1;
