@@ -195,12 +195,13 @@ void watchSilence(bool waitingForLoom) {
         silence.warned = false;
     } else if (!silence.warned) {
         silence.warned = true;
+        // Logged first: whoever sees the line on screen finds it in the log too.
+        logPrintFlush("[%d] loom not answering for %u ms\n", msSinceStart(),
+                      static_cast<unsigned>(quiet));
         conPrint("\n\tThe loom is not answering (nothing heard for %u s). Waiting; press Ctrl-C "
                  "to quit.\n",
                  static_cast<unsigned>(quiet / 1000));
         conFlush();
-        logPrintFlush("[%d] loom not answering for %u ms\n", msSinceStart(),
-                      static_cast<unsigned>(quiet));
     }
 }
 
