@@ -108,8 +108,3 @@ void logClose() {
     std::fclose(logFile);
     logFile = nullptr;
 }
-
-bool logIsOpen() {
-    std::lock_guard<std::mutex> lock(logMutex);
-    return logFile != nullptr;
-}

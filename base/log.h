@@ -66,4 +66,3 @@ void logPrintFlushWithText(const char* text, size_t len, const char* fmt, ...)
     SHEDMATE_PRINTF(3, 4);
 
 void logClose();
-bool logIsOpen();

@@ -153,12 +153,6 @@ void sendNextMsg() {
     sendMsgToLoom(static_cast<int>(std::strlen(text.get())), text.get());
 }
 
-void clearMsgQueue() {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (mode != Mode::none)
-        clearLocked();
-}
-
 void closeMsgQueue(const char* last) {
     {
         std::lock_guard<std::mutex> lock(queueMutex);

@@ -56,7 +56,7 @@ struct MsgQueue {
 void resetMsgQueue();
 
 // Creates the queue, empty and open. Before it exists queueMsg drops what it
-// is given and clearMsgQueue does nothing.
+// is given.
 void createMsgQueue();
 
 // Queues `text` with exactly one trailing "\n" and sends it if the controller
@@ -66,9 +66,6 @@ void queueMsg(const char* text);
 // Sends the oldest message if clearToSend is set, the wire is not reserved and
 // the link is not lost.
 void sendNextMsg();
-
-// Drops every waiting message.
-void clearMsgQueue();
 
 // The run is ending: drops every waiting message, queues `last` (if not null)
 // to go once the controller has answered the message in flight, and takes no

@@ -59,7 +59,7 @@ void readerEnded() {
         endRun(RunEnd::linkLost);
         nudgeUntilNoticed();
     }
-    // Notified under the lock: once readerFinished() sees the flag, this thread
+    // Notified under the lock: once awaitReaderEnd sees the flag, this thread
     // no longer touches doneCv, so an abandoned reader cannot outlive it.
     std::lock_guard<std::mutex> lock(doneMutex);
     readerDone = true;
@@ -87,11 +87,6 @@ void stopReader() {
 bool awaitReaderEnd(int timeoutMs) {
     std::unique_lock<std::mutex> lock(doneMutex);
     return doneCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return readerDone; });
-}
-
-bool readerFinished() {
-    std::lock_guard<std::mutex> lock(doneMutex);
-    return readerDone;
 }
 
 void resetReader() {

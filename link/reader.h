@@ -47,8 +47,6 @@ void readThread();
 void readerStarting();     // before the thread is started
 void readerNeverStarted(); // the thread could not be started after all
 void stopReader();         // sets readerStop; the end that follows is no loss
-// Waits at most timeoutMs for the thread to return; true when it has.
+// Waits at most timeoutMs for the thread to return (0: only looks); true when
+// it has returned or was never started. Any thread.
 bool awaitReaderEnd(int timeoutMs);
-
-// True once the receiving thread has returned (or was never started). Any thread.
-bool readerFinished();

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What this input made goes with it: memory stays flat over a long run,
     // and leak detection, which gives up on a target whose heap keeps
     // growing, stays on.
-    clearMsgQueue();
+    resetMsgQueue();
     fake::forgetTraffic();
     return 0;
 }

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             editStaticAddress();
         } else if (s == state::apply) {
             applyChanges();
-            clearMsgQueue();
+            createMsgQueue();
             clearToSend = 1;
             setAppState(state::showStatus);
         } else {
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What this input made goes with it: memory stays flat over a long run,
     // and leak detection, which gives up on a target whose heap keeps
     // growing, stays on.
-    clearMsgQueue();
+    resetMsgQueue();
     fake::forgetTraffic();
     return 0;
 }

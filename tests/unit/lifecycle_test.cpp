@@ -33,7 +33,7 @@ class Lifecycle : public ::testing::Test {
         // Whatever an assertion left running must be gone before the next test.
         fake::blockReads(false);
         closeLoom();
-        eventually([] { return readerFinished(); }, 3000);
+        awaitReaderEnd(3000);
         setTickSource(nullptr);
         logClose();
     }
@@ -97,7 +97,9 @@ TEST_F(Lifecycle, RunWithoutDeviceLogsTheFailureAndEndsWithStatusOne) {
     // own gets the bare status, with no driver's status names.
     EXPECT_EQ(fake::openedIndex(), 0);
     EXPECT_EQ(console.output(), "ERROR: FT_Open returned: 2\n");
-    EXPECT_FALSE(logIsOpen());
+    // The log is closed: nothing written after the run reaches it.
+    logPrint("after the run\n");
+    EXPECT_EQ(readLog(), log);
 }
 
 struct FailedStart {
@@ -239,10 +241,10 @@ TEST_F(Lifecycle, OpenSetsTimeoutsAndLatencyAndCloseReleasesTheDeviceOnce) {
     EXPECT_EQ(fake::readTimeout(), 2000u);
     EXPECT_EQ(fake::writeTimeout(), 1000u);
     EXPECT_EQ(fake::latencyTimer(), 2);
-    EXPECT_FALSE(readerFinished());
+    EXPECT_FALSE(awaitReaderEnd(0));
 
     closeLoom();
-    EXPECT_TRUE(readerFinished());
+    EXPECT_TRUE(awaitReaderEnd(0));
     EXPECT_FALSE(readerAbandoned());
     EXPECT_EQ(fake::closeCount(), 1);
     EXPECT_EQ(ftHandle.load(), nullptr);
@@ -281,7 +283,7 @@ TEST_F(Lifecycle, CloseDoesNotWaitLongForAReaderStuckInARead) {
     EXPECT_TRUE(contains(readLog(), "Server: thread terminated "));
 
     fake::blockReads(false);
-    EXPECT_TRUE(eventually([] { return readerFinished(); }, 3000));
+    EXPECT_TRUE(awaitReaderEnd(3000));
     EXPECT_FALSE(linkLost());
 }
 

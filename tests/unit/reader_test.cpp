@@ -128,7 +128,7 @@ class Reading : public Framing {
     void TearDown() override {
         fake::blockReads(false);
         closeLoom();
-        eventually([] { return readerFinished(); }, 3000);
+        awaitReaderEnd(3000);
         setMessageHandler(nullptr);
         logClose();
     }
@@ -176,7 +176,7 @@ TEST_F(Reading, PollsWhenTheDriverCannotWaitForBytes) {
 TEST_F(Reading, StatusFailureEndsTheThreadAndMarksTheLinkLost) {
     start();
     fake::setGetStatusResult(FT_OTHER_ERROR);
-    ASSERT_TRUE(eventually([] { return readerFinished(); }));
+    ASSERT_TRUE(awaitReaderEnd(2000));
     EXPECT_TRUE(linkLost());
     EXPECT_EQ(readLog().find("read thread exiting"), std::string::npos);
     closeLoom();
@@ -188,13 +188,13 @@ TEST_F(Reading, BytesReadWithAnyErrorButIoErrorAreUsed) {
     fake::setReadResult(FT_OTHER_ERROR);
     fake::pushRx("<ready>");
     ASSERT_TRUE(eventually([] { return deliveredCount() == 1; }));
-    EXPECT_FALSE(readerFinished());
+    EXPECT_FALSE(awaitReaderEnd(0));
     EXPECT_FALSE(linkLost());
 
     // FT_IO_ERROR: the device is gone, and the thread with it.
     fake::setReadResult(FT_IO_ERROR);
     fake::pushRx("<error>");
-    ASSERT_TRUE(eventually([] { return readerFinished(); }));
+    ASSERT_TRUE(awaitReaderEnd(2000));
     EXPECT_TRUE(linkLost());
     EXPECT_EQ(deliveredCount(), 1u);
 }
@@ -203,7 +203,7 @@ TEST_F(Reading, FailedWriteEndsTheThreadThroughItsExit) {
     start();
     fake::setWriteStatus(FT_IO_ERROR);
     queueMsg("<netstatus/>");
-    ASSERT_TRUE(eventually([] { return readerFinished(); }));
+    ASSERT_TRUE(awaitReaderEnd(2000));
     EXPECT_TRUE(linkLost());
     std::string log = readLog();
     EXPECT_LT(log.find("Server: FT_Write returned 4\n"), log.find("read thread exiting at "));
